@@ -30,6 +30,7 @@ struct Window {
   std::optional<int64_t> layer;  // 0 for ordinary windows; absent when unknown
   std::optional<std::string> title;
   std::optional<Application> app;  // absent when no owning application is known
+  std::optional<int32_t> ownerPid;
   std::optional<double> alpha;     // absent means opaque
   bool onScreen = true;
 };
