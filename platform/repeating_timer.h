@@ -3,6 +3,7 @@
 // cancellation has run on the timer's executor.
 #pragma once
 
+#include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <atomic>
 #include <chrono>
