@@ -23,9 +23,11 @@ void emit(const Json& event) {
   std::string line;
   try {
     // nlohmann's object type is an ordered map, so every level comes out in ascending key order.
-    line = event.dump(-1, ' ', false, Json::error_handler_t::strict);
+    // Text from the system (window titles, device names) is not always valid UTF-8; invalid
+    // bytes become U+FFFD instead of the whole event being lost.
+    line = event.dump(-1, ' ', false, Json::error_handler_t::replace);
   } catch (const std::exception&) {
-    return;  // not serialisable (for example invalid UTF-8): dropped
+    return;  // not serialisable: dropped
   }
   line.push_back('\n');
   std::lock_guard guard(outputLock());

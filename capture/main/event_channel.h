@@ -12,7 +12,8 @@ using Json = nlohmann::json;
 std::mutex& outputLock();
 
 // Writes the event as one compact line with sorted keys. Never fails towards its caller: an
-// event that cannot be serialised is dropped, a failed write (closed pipe) is ignored.
+// event that cannot be serialised is dropped, invalid UTF-8 in its texts is replaced, a failed
+// write (closed pipe) is ignored.
 void emit(const Json& event);
 
 // Writes to a different file descriptor (tests).
