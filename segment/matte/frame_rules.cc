@@ -1,0 +1,20 @@
+#include "segment/matte/frame_rules.h"
+
+#include <cmath>
+
+namespace tavolu::segment {
+
+std::optional<int> matteHeight(double width, double height, const AffineTransform& t) {
+  // Size of the transformed rectangle, signs kept, as the size-by-transform operation gives it.
+  const double w = t.a * width + t.c * height;
+  const double h = t.b * width + t.d * height;
+  const double r = std::fabs(h / w) * kMatteWidth;
+  if (!std::isfinite(r)) return std::nullopt;
+  // Beyond any size an H.264 encoder accepts; reported by the caller like a 0 width.
+  if (r > 1e6) return std::nullopt;
+  const long long n = static_cast<long long>(r);
+  if (n < 2) return 2;
+  return static_cast<int>(n - n % 2);
+}
+
+}  // namespace tavolu::segment
