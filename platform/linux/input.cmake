@@ -1,0 +1,5 @@
+# Input on X11: pointer, buttons, keys, cursor image and keyboard layout (part of
+# tavolu_platform_linux).
+pkg_check_modules(X11_INPUT_LIBS REQUIRED IMPORTED_TARGET xcb xcb-xfixes xkbcommon xkbcommon-x11)
+target_sources(tavolu_platform_linux PRIVATE ${CMAKE_CURRENT_LIST_DIR}/x11_input.cc)
+target_link_libraries(tavolu_platform_linux PUBLIC PkgConfig::X11_INPUT_LIBS)
