@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <filesystem>
+#include <mutex>
 
 #include "platform/error.h"
 
@@ -121,6 +122,9 @@ struct AudioDecoder::Impl {
 };
 
 AudioDecoder::AudioDecoder(const std::string& path) : impl_(std::make_unique<Impl>()) {
+  // Standard error carries only the program's one message; FFmpeg's own notes stay quiet.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
   Impl& d = *impl_;
   d.name = displayName(path);
   if (!d.packet || !d.frame) throw audioError(1, "Out of memory while opening “" + d.name + "”.");

@@ -107,8 +107,8 @@ class PocketSphinxTask : public RecognitionTask {
 
   void run(const std::string& path, const ModelPaths& model, const DecoderOptions& options) {
     try {
-      AudioDecoder audio(path);  // first, so a bad file fails before the model loads
-      Decoder decoder(model, options);
+      AudioDecoder audio(path);        // first, so a bad file fails before the model loads
+      std::optional<Decoder> decoder;  // loaded at the first utterance: silence needs none
       UtteranceSegmenter segmenter;
       std::vector<int16_t> block;
       std::vector<Utterance> utterances;
@@ -121,7 +121,8 @@ class PocketSphinxTask : public RecognitionTask {
         if (!more) segmenter.finish(utterances);
         for (const Utterance& u : utterances) {
           if (cancelled()) return;
-          decoder.recognise(u, result.segments);
+          if (!decoder) decoder.emplace(model, options);
+          decoder->recognise(u, result.segments);
         }
         utterances.clear();
       }
