@@ -50,6 +50,7 @@ ProbedTrack probeFile(const std::string& path, bool decode) {
   track.channels = par->ch_layout.nb_channels;
   track.bitRate = par->bit_rate;
   track.timeBase = stream->time_base;
+  if (stream->duration != AV_NOPTS_VALUE) track.streamDuration = stream->duration;
   if (stream->start_time != AV_NOPTS_VALUE)
     track.startSeconds = stream->start_time * av_q2d(stream->time_base);
   if (par->extradata) track.encoderSettings = findSettings(par->extradata, par->extradata_size);
@@ -100,7 +101,10 @@ ProbedTrack probeFile(const std::string& path, bool decode) {
   // Audio: keep the samples from time 0 to the end of the last packet.
   if (!decoded.empty() && !track.packets.empty()) {
     int64_t first = track.packets.front().pts;
+    // Where the track ends: its start plus its duration (fragmented files give no duration
+    // per packet).
     int64_t end = track.packets.back().pts + track.packets.back().duration;
+    if (track.streamDuration > 0) end = first + track.streamDuration;
     track.primingSamples = first < 0 ? -first : 0;
     for (auto& channel : decoded) {
       int64_t from = std::min<int64_t>(track.primingSamples, channel.size());

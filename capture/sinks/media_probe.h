@@ -25,6 +25,7 @@ struct ProbedTrack {
   int sampleRate = 0, channels = 0;
   int64_t bitRate = 0;  // the track's declared bit rate
   AVRational timeBase{0, 1};
+  int64_t streamDuration = 0;   // in the time base, from the first packet to the end
   double startSeconds = 0;      // first presentation time
   double durationSeconds = -1;  // the file's duration as libavformat (and ffprobe) reports it
   std::vector<ProbedPacket> packets;
