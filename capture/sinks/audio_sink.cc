@@ -125,6 +125,7 @@ void AudioSink::append(const AudioSampleBuffer& buffer) {
 
 void AudioSink::finish(MediaTime end) {
   if (finished_) return;
+  queue_.release();  // a held encoder thread must drain before the end
   finished_ = true;
   int64_t endFrame =
       end.valid() ? std::max<int64_t>(0, framesSince(origin_, end, source_.sampleRate)) : 0;

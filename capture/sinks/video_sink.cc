@@ -80,6 +80,7 @@ bool VideoSink::enqueue(const PixelBufferRef& frame, MediaTime pts, bool wait) {
 
 void VideoSink::finish(MediaTime end, int fps) {
   if (finished_) return;
+  queue_.release();  // a held encoder thread must drain before the end
   if (fps > 0 && last_) {
     MediaTime tail = end - MediaTime::make(1, fps);
     // Compared on the track's clock: a tail within one tick of the last picture (host times
