@@ -5,8 +5,9 @@
 namespace tavolu::segment {
 
 namespace {
-// Below this much work the hand-off to another thread is not worth it.
-constexpr double kMinParallelCost = 60000;
+// Below this much work the hand-off to another thread is not worth it: waking a worker costs
+// tens of microseconds, more when the cores are shared with other processes.
+constexpr double kMinParallelCost = 250000;
 
 std::pair<int, int> share(int count, unsigned parts, unsigned index) {
   int begin = static_cast<int>(static_cast<long long>(count) * index / parts);

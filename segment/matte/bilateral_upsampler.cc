@@ -9,7 +9,8 @@ namespace tavolu::segment {
 
 namespace {
 constexpr int kMaxTaps = 8;
-}
+constexpr int kFlatSpread = 2;  // grey levels
+}  // namespace
 
 BilateralUpsampler::BilateralUpsampler(double spatialSigma, double lumaSigma)
     : spatialSigma_(spatialSigma) {
@@ -54,6 +55,7 @@ void BilateralUpsampler::upsample(const uint8_t* guide, int gw, int gh, int guid
     paddedMask_.resize(static_cast<size_t>(padW_) * padH_);
     paddedLuma_.resize(paddedMask_.size());
     uniform_.resize(paddedMask_.size());
+    flatValue_.resize(paddedMask_.size());
   }
   // The guide's luma where the mask samples sit.
   libyuv::ScalePlane(guide, guideStride, gw, gh, smallLuma_.data(), mw, mw, mh, libyuv::kFilterBox);
@@ -66,17 +68,19 @@ void BilateralUpsampler::upsample(const uint8_t* guide, int gw, int gh, int guid
   };
   pad(mask, maskStride, paddedMask_);
   pad(smallLuma_.data(), mw, paddedLuma_);
-  // Windows whose mask samples all agree give that value whatever the weights: most of a
-  // frame is plain background or plain person.
+  // The result is a weighted mean of a window's mask samples, so where they all lie within
+  // kFlatSpread of each other it is their midpoint give or take that much, whatever the
+  // weights: most of a frame is plain background or plain person.
   for (int y = 0; y + tapsY_ <= padH_; ++y)
     for (int x = 0; x + tapsX_ <= padW_; ++x) {
-      const uint8_t v = paddedMask_[static_cast<size_t>(y) * padW_ + x];
-      bool same = true;
-      for (int j = 0; j < tapsY_ && same; ++j) {
+      int lo = 255, hi = 0;
+      for (int j = 0; j < tapsY_; ++j) {
         const uint8_t* r = paddedMask_.data() + static_cast<size_t>(y + j) * padW_ + x;
-        for (int i = 0; i < tapsX_; ++i) same &= r[i] == v;
+        for (int i = 0; i < tapsX_; ++i) lo = std::min<int>(lo, r[i]), hi = std::max<int>(hi, r[i]);
       }
-      uniform_[static_cast<size_t>(y) * padW_ + x] = same;
+      const size_t at = static_cast<size_t>(y) * padW_ + x;
+      uniform_[at] = hi - lo <= kFlatSpread;
+      flatValue_[at] = static_cast<uint8_t>((lo + hi + 1) / 2);
     }
 
   pool.parallelFor(gh, gw * 4.0, [&](int y0, int y1) {
@@ -89,7 +93,7 @@ void BilateralUpsampler::upsample(const uint8_t* guide, int gw, int gh, int guid
         const int wx = firstX_[x] + border_;
         const size_t anchor = static_cast<size_t>(wy) * padW_ + wx;
         if (uniform_[anchor]) {
-          o[x] = paddedMask_[anchor];
+          o[x] = flatValue_[anchor];
           continue;
         }
         const float* weightsX = weightX_.data() + static_cast<size_t>(x) * tapsX_;

@@ -40,7 +40,8 @@ class BilateralUpsampler {
   std::vector<float> weightX_, weightY_;
   std::vector<uint8_t> smallLuma_;                // the guide at the mask's size
   std::vector<uint8_t> paddedMask_, paddedLuma_;  // edge-extended so windows never leave them
-  std::vector<uint8_t> uniform_;                  // 1 where a window's mask samples are all equal
+  std::vector<uint8_t> uniform_;    // 1 where a window's mask samples are nearly equal
+  std::vector<uint8_t> flatValue_;  // and then the value they share
   int padW_ = 0, padH_ = 0, border_ = 0;
 };
 

@@ -3,8 +3,12 @@
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
+#include <libyuv/convert_argb.h>
 #include <libyuv/rotate.h>
 #include <libyuv/rotate_argb.h>
+#include <libyuv/scale.h>
+
+#include <algorithm>
 
 namespace tavolu::segment {
 
@@ -20,19 +24,36 @@ FrameScaler::FrameScaler(int clockwiseRotation, int guideWidth, int guideHeight,
       guideWidth_(guideWidth),
       guideHeight_(guideHeight),
       modelWidth_(modelWidth),
-      modelHeight_(modelHeight) {}
+      modelHeight_(modelHeight) {
+  for (int v = 0; v < 256; ++v)
+    fullRangeLuma_[v] = static_cast<uint8_t>(std::clamp((v - 16) * 255 / 219, 0, 255));
+}
+
+Image& FrameScaler::stage(Image& upright) {
+  if (rotation_ == 0) return upright;
+  const bool sideways = rotation_ == 90 || rotation_ == 270;
+  staging_.resize(sideways ? upright.height : upright.width,
+                  sideways ? upright.width : upright.height, upright.channels);
+  return staging_;
+}
+
+void FrameScaler::turn(Image& staged, Image& upright) const {
+  if (rotation_ == 0) return;
+  const auto mode = static_cast<libyuv::RotationMode>(rotation_);
+  if (upright.channels == 1)
+    libyuv::RotatePlane(staged.pixels.data(), staged.stride, upright.pixels.data(), upright.stride,
+                        staged.width, staged.height, mode);
+  else
+    libyuv::ARGBRotate(staged.pixels.data(), staged.stride, upright.pixels.data(), upright.stride,
+                       staged.width, staged.height, mode);
+}
 
 void FrameScaler::scaleOne(const AVFrame* frame, SwsPtr& context, AVPixelFormat format, int flags,
                            Image& upright) {
-  const int channels = format == AV_PIX_FMT_GRAY8 ? 1 : 4;
-  const bool sideways = rotation_ == 90 || rotation_ == 270;
-  const int w = sideways ? upright.height : upright.width;
-  const int h = sideways ? upright.width : upright.height;
-  Image& target = rotation_ == 0 ? upright : staging_;
-  if (rotation_ != 0) target.resize(w, h, channels);
+  Image& target = stage(upright);
   context.reset(sws_getCachedContext(context.release(), frame->width, frame->height,
-                                     static_cast<AVPixelFormat>(frame->format), w, h, format, flags,
-                                     nullptr, nullptr, nullptr));
+                                     static_cast<AVPixelFormat>(frame->format), target.width,
+                                     target.height, format, flags, nullptr, nullptr, nullptr));
   if (!context)
     throw Error("FFmpeg", AVERROR(EINVAL),
                 std::string("Cannot convert ") +
@@ -42,19 +63,49 @@ void FrameScaler::scaleOne(const AVFrame* frame, SwsPtr& context, AVPixelFormat 
   int dstStride[4] = {target.stride};
   avCheck(sws_scale(context.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride),
           "Cannot scale a video picture");
-  if (rotation_ == 0) return;
-  const auto mode = static_cast<libyuv::RotationMode>(rotation_);
-  if (channels == 1)
-    libyuv::RotatePlane(target.pixels.data(), target.stride, upright.pixels.data(), upright.stride,
-                        w, h, mode);
-  else
-    libyuv::ARGBRotate(target.pixels.data(), target.stride, upright.pixels.data(), upright.stride,
-                       w, h, mode);
+  turn(target, upright);
+}
+
+bool FrameScaler::scaleYuv420(const AVFrame* frame, Image& guide, Image& model) {
+  if (frame->format != AV_PIX_FMT_YUV420P && frame->format != AV_PIX_FMT_YUVJ420P) return false;
+  if (frame->linesize[0] < 0 || frame->linesize[1] < 0 || frame->linesize[2] < 0) return false;
+  const bool fullRange =
+      frame->format == AV_PIX_FMT_YUVJ420P || frame->color_range == AVCOL_RANGE_JPEG;
+
+  // Luma straight from the Y plane, stretched to full range where the video stores 16..235.
+  Image& g = stage(guide);
+  libyuv::ScalePlane(frame->data[0], frame->linesize[0], frame->width, frame->height,
+                     g.pixels.data(), g.stride, g.width, g.height, libyuv::kFilterBilinear);
+  if (!fullRange) {
+    for (int y = 0; y < g.height; ++y) {
+      uint8_t* row = g.row(y);
+      for (int x = 0; x < g.width; ++x) row[x] = fullRangeLuma_[row[x]];
+    }
+  }
+  turn(g, guide);
+
+  // Colour: shrink the three planes first, then convert only the small picture.
+  Image& m = stage(model);
+  const int mw = m.width, mh = m.height, cw = (mw + 1) / 2, ch = (mh + 1) / 2;
+  small_.resize(static_cast<size_t>(mw) * mh + 2 * static_cast<size_t>(cw) * ch);
+  uint8_t* sy = small_.data();
+  uint8_t* su = sy + static_cast<size_t>(mw) * mh;
+  uint8_t* sv = su + static_cast<size_t>(cw) * ch;
+  if (libyuv::I420Scale(frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1],
+                        frame->data[2], frame->linesize[2], frame->width, frame->height, sy, mw, su,
+                        cw, sv, cw, mw, mh, libyuv::kFilterBox) != 0)
+    return false;
+  // libyuv's "ABGR" is R, G, B, A in memory order.
+  (fullRange ? libyuv::J420ToABGR : libyuv::I420ToABGR)(sy, mw, su, cw, sv, cw, m.pixels.data(),
+                                                        m.stride, mw, mh);
+  turn(m, model);
+  return true;
 }
 
 void FrameScaler::scale(const AVFrame* frame, Image& guide, Image& model) {
   guide.resize(guideWidth_, guideHeight_, 1);
   model.resize(modelWidth_, modelHeight_, 4);
+  if (scaleYuv420(frame, guide, model)) return;
   scaleOne(frame, lumaContext_, AV_PIX_FMT_GRAY8, SWS_BILINEAR, guide);
   scaleOne(frame, colourContext_, AV_PIX_FMT_RGB0, SWS_AREA, model);
 }

@@ -28,11 +28,19 @@ class FrameScaler {
   void scale(const AVFrame* frame, Image& guide, Image& model);
 
  private:
+  // The common camera case, through libyuv; false when the picture is in another format.
+  bool scaleYuv420(const AVFrame* frame, Image& guide, Image& model);
+  // Where a picture of the upright one's size goes before it is turned (itself if no turn).
+  Image& stage(Image& upright);
+  // Turns a staged picture into its upright place.
+  void turn(Image& staged, Image& upright) const;
   void scaleOne(const AVFrame* frame, SwsPtr& context, AVPixelFormat format, int flags,
                 Image& upright);
 
   int rotation_;
-  Image staging_;  // before turning, when the picture needs it
+  Image staging_;               // before turning, when the picture needs it
+  std::vector<uint8_t> small_;  // the three planes shrunk to the model's size
+  uint8_t fullRangeLuma_[256];
   SwsPtr lumaContext_, colourContext_;
   int guideWidth_, guideHeight_, modelWidth_, modelHeight_;
 };

@@ -41,6 +41,10 @@ MatteWriter::MatteWriter(const std::string& path, int width, int height, AVRatio
   if (format_->oformat->flags & AVFMT_GLOBALHEADER) encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   av_opt_set(encoder_->priv_data, "preset", "veryfast", 0);
   av_opt_set(encoder_->priv_data, "profile", "high", 0);
+  // A matte is mostly flat: at 6,000,000 bit/s the rate control would drive the quantiser
+  // towards 0 and spend most of the encoding time on bits that change nothing visible. From
+  // quantiser 10 down the picture is already indistinguishable from the source matte.
+  encoder_->qmin = kMinQuantiser;
   avCheck(avcodec_open2(encoder_.get(), codec, nullptr), "Cannot open the H.264 encoder");
 
   stream_ = avformat_new_stream(format_.get(), nullptr);

@@ -14,6 +14,7 @@ class MatteWriter {
  public:
   static constexpr int64_t kBitRate = 6'000'000;
   static constexpr int kMaxKeyFrameInterval = 15;
+  static constexpr int kMinQuantiser = 10;
 
   // Creates the file and the encoder for width x height frames with times in `timeBase`;
   // `frameRate` is the expected rate (for the encoder's rate control). Throws the libav error.
