@@ -1,6 +1,7 @@
 #include "platform/linux/x11_screen_stream.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/linux/frame_pacer.h"
 #include "platform/linux/frame_queue_limit.h"
@@ -12,7 +13,8 @@ namespace tavolu {
 // The one road from the stream's threads to the delegate. Every sample and the stop report
 // travel through `post` and are handed over only while the delivery is open; closing it waits
 // for a handover in progress (unless the delegate itself closes it from inside one), so after
-// close() the delegate hears nothing more.
+// close() the delegate hears nothing more. The stream's own threads never wait for the lock:
+// a delegate that stops the stream from inside a handover cannot deadlock with them.
 class X11ScreenStream::Delivery : public std::enable_shared_from_this<Delivery> {
  public:
   Delivery(StreamDelegate& delegate, QueuePost post, int depth)
@@ -23,48 +25,48 @@ class X11ScreenStream::Delivery : public std::enable_shared_from_this<Delivery> 
     if (!limit_.tryEnter()) return false;
     post_([self = shared_from_this(), sample = std::move(sample)] {
       self->limit_.leave();
-      std::lock_guard lock(self->mutex_);
-      if (self->open_) self->delegate_->streamDidOutput(sample, StreamOutputType::screen);
+      self->hand([&](StreamDelegate& d) { d.streamDidOutput(sample, StreamOutputType::screen); });
     });
     return true;
   }
 
   void offerAudio(StreamSample sample, StreamOutputType type) {
     post_([self = shared_from_this(), sample = std::move(sample), type] {
-      std::lock_guard lock(self->mutex_);
-      if (self->open_) self->delegate_->streamDidOutput(sample, type);
+      self->hand([&](StreamDelegate& d) { d.streamDidOutput(sample, type); });
     });
   }
 
   // The stream ended on its own: reported once, and not at all after close().
   void stopped(const Error& error) {
-    {
-      std::lock_guard lock(mutex_);
-      if (!open_ || stopReported_) return;
-      stopReported_ = true;
-    }
+    if (closed_.load() || stopReported_.exchange(true)) return;
     post_([self = shared_from_this(), error] {
-      std::lock_guard lock(self->mutex_);
-      if (!self->open_) return;
-      self->open_ = false;
-      self->delegate_->streamDidStop(error);
+      self->hand([&](StreamDelegate& d) {
+        self->closed_ = true;  // nothing follows the stop report
+        d.streamDidStop(error);
+      });
     });
   }
 
   void close() {
     std::lock_guard lock(mutex_);
-    open_ = false;
+    closed_ = true;
   }
 
   uint64_t dropped() const { return limit_.dropped(); }
 
  private:
+  template <typename Fn>
+  void hand(Fn fn) {
+    std::lock_guard lock(mutex_);
+    if (!closed_) fn(*delegate_);
+  }
+
   StreamDelegate* delegate_;
   QueuePost post_;
   FrameQueueLimit limit_;
   std::recursive_mutex mutex_;
-  bool open_ = true;
-  bool stopReported_ = false;
+  std::atomic<bool> closed_{false};
+  std::atomic<bool> stopReported_{false};
 };
 
 X11ScreenStream::X11ScreenStream(ContentFilter filter, StreamConfiguration config,
@@ -180,6 +182,9 @@ void X11ScreenStream::run() {
       }
     } catch (const Error& error) {
       delivery_->stopped(error);
+      return;
+    } catch (const std::exception& e) {
+      delivery_->stopped(Error("X11", 5, std::string("Screen capture failed: ") + e.what()));
       return;
     }
     lock.lock();

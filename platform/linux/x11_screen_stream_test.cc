@@ -198,6 +198,33 @@ TEST_F(X11ScreenStreamTest, NothingIsDeliveredAfterStopCapture) {
   stream->stopCapture();  // idempotent
 }
 
+TEST_F(X11ScreenStreamTest, TheDelegateCanStopTheStreamFromInsideADelivery) {
+  // Stopping from the capture queue while the capture thread keeps producing frames (and
+  // here also meets the closed window) must neither deadlock nor deliver anything afterwards.
+  struct StoppingDelegate : RecordingDelegate {
+    ScreenStream* stream = nullptr;
+    test::TestWindow* window = nullptr;
+    void streamDidOutput(const StreamSample& sample, StreamOutputType type) override {
+      RecordingDelegate::streamDidOutput(sample, type);
+      if (entries().size() == 3) {
+        window->close();
+        stream->stopCapture();
+      }
+    }
+  } stopping;
+  TestWindow w({"--x", "50", "--y", "700", "--width", "100", "--height", "100"});
+  stopping.window = &w;
+  auto stream = capture.createStream(capture.windowFilter(windowOf(w)), config(100, 100), stopping,
+                                     queue.post());
+  stopping.stream = stream.get();
+  stream->addOutput(StreamOutputType::screen);
+  stream->startCapture();
+  ASSERT_TRUE(stopping.waitFor([](const Entries& e, const Stops&) { return e.size() >= 3; }));
+  queue.drain();
+  EXPECT_EQ(stopping.entries().size(), 3u);
+  EXPECT_TRUE(stopping.stops().empty());
+}
+
 TEST_F(X11ScreenStreamTest, GoneSourcesAreRefusedAtStart) {
   Window gone;
   gone.id = 0x7fffff01;  // no such window
