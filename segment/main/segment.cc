@@ -51,8 +51,11 @@ void segment(const std::string& input, const std::string& output, const SegmentO
   VideoReader reader(input);
   const VideoTrack& track = reader.track();
   const auto height = matteHeight(track.width, track.height, track.transform);
-  // A track without a picture size cannot be shown: as good as no video track.
-  if (!height) throw Error("Mask", 1, "Camera video has no video track.");
+  // The writer cannot start for a picture without a usable size.
+  if (!height)
+    throw Error("Mask", 2,
+                "Camera video has a picture size that cannot be made into a matte (" +
+                    std::to_string(track.width) + "x" + std::to_string(track.height) + ").");
 
   const bool sideways = track.clockwiseRotation == 90 || track.clockwiseRotation == 270;
   const int uprightW = sideways ? track.height : track.width;

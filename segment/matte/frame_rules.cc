@@ -9,9 +9,8 @@ std::optional<int> matteHeight(double width, double height, const AffineTransfor
   const double w = t.a * width + t.c * height;
   const double h = t.b * width + t.d * height;
   const double r = std::fabs(h / w) * kMatteWidth;
-  if (!std::isfinite(r)) return std::nullopt;
-  // Beyond any size an H.264 encoder accepts; reported by the caller like a 0 width.
-  if (r > 1e6) return std::nullopt;
+  // No finite ratio (a width of 0), or taller than H.264 pictures can be: no matte can be made.
+  if (!std::isfinite(r) || r > kMaxMatteHeight) return std::nullopt;
   const long long n = static_cast<long long>(r);
   if (n < 2) return 2;
   return static_cast<int>(n - n % 2);

@@ -6,6 +6,7 @@
 namespace tavolu::segment {
 
 constexpr int kMatteWidth = 1024;
+constexpr int kMaxMatteHeight = 16384;  // the tallest picture libx264 encodes
 
 // A 2x3 affine transform (a b / c d / tx ty), as a display matrix describes a picture's
 // orientation: a point (x, y) goes to (a x + c y + tx, b x + d y + ty).
@@ -15,7 +16,8 @@ struct AffineTransform {
 
 // Height of the matte for a track of natural size (width, height) shown through `transform`:
 // the transformed size's |height / width| times 1024, truncated, rounded down to an even number,
-// at least 2. Nothing when the ratio is not a finite number (a width of 0).
+// at least 2. Nothing when the ratio is not a finite number (a width of 0) or the height would
+// exceed kMaxMatteHeight.
 std::optional<int> matteHeight(double width, double height, const AffineTransform& transform);
 
 // Keeps a source frame only when it comes at least 1/60 s after the last kept one (with a

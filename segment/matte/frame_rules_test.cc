@@ -35,6 +35,8 @@ TEST(MatteHeight, RefusesSizesWithoutAFiniteRatio) {
   EXPECT_EQ(matteHeight(0, 1080, {}), std::nullopt);
   EXPECT_EQ(matteHeight(0, 0, {}), std::nullopt);
   EXPECT_EQ(matteHeight(1, 100000, {}), std::nullopt);
+  EXPECT_EQ(matteHeight(64, 1024, {}), 16384);
+  EXPECT_EQ(matteHeight(64, 1026, {}), std::nullopt);
 }
 
 // Frame times as a source of the given rate delivers them, kept by the limiter.

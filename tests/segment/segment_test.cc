@@ -102,10 +102,17 @@ TEST_F(SegmentTest, OutputSizeFollowsTheSourceShapeAndRotation) {
       {1920, 1080, true, "width=1024\nheight=1820\n"},
       {1280, 722, false, "width=1024\nheight=576\n"},
       {2048, 2, false, "width=1024\nheight=2\n"},  // ratio 1/1024, below 2/1024
+      {16, 512, false, ""},                        // 32768 high: no matte, Mask error 2
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + (c.rotated ? " rotated" : ""));
     std::string in = pattern(dir_, "in.mp4", c.w, c.h, 30, 0.1);
+    if (c.w == 640) {
+      // Any file libavformat opens: here Motion JPEG (4:2:2, full range) in AVI.
+      std::string avi = dir_.file("in.avi");
+      ffmpeg({"-i", in, "-c:v", "mjpeg"}, avi);
+      in = avi;
+    }
     if (c.rotated) {
       // The rotation lives in the track's display matrix, the pictures stay 1920x1080.
       std::string tagged = dir_.file("rotated.mp4");
@@ -114,6 +121,12 @@ TEST_F(SegmentTest, OutputSizeFollowsTheSourceShapeAndRotation) {
     }
     const std::string out = dir_.file("out.mp4");
     Outcome r = segment(in, out);
+    if (*c.expected == 0) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_THAT(r.err, StartsWith("Error Domain=Mask Code=2 \"Camera video has a picture size"));
+      EXPECT_FALSE(std::filesystem::exists(out));
+      continue;
+    }
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(probe(out, "stream=width,height"), c.expected);
     std::filesystem::remove(out);
@@ -266,6 +279,11 @@ TEST_F(PhotographTest, MatteCoversThePersonAndNotTheBackground) {
           "-c:v", "libx264"},
          in);
   expectPersonMatte(in);
+}
+
+TEST_F(PhotographTest, StillPictureFileGivesAOneFrameMatte) {
+  // The PNG itself: RGB pictures go through libswscale rather than the 4:2:0 path.
+  expectPersonMatte(TAVOLU_SEGMENT_PHOTO);
 }
 
 TEST_F(PhotographTest, SidewaysTrackIsSegmentedUpright) {
