@@ -4,6 +4,7 @@
 #include <libyuv/scale_argb.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace tavolu {
@@ -42,6 +43,23 @@ void drawCursor(const ImageView& image, const CursorImage& cursor, int x, int y)
       dst[0] = uint8_t(std::min<uint32_t>(255, (p & 0xFF) + (dst[0] * inv + 127) / 255));
       dst[1] = uint8_t(std::min<uint32_t>(255, ((p >> 8) & 0xFF) + (dst[1] * inv + 127) / 255));
       dst[2] = uint8_t(std::min<uint32_t>(255, ((p >> 16) & 0xFF) + (dst[2] * inv + 127) / 255));
+      dst[3] = 255;
+    }
+  }
+}
+
+void drawClickRing(const ImageView& image, int x, int y) {
+  constexpr double kHalfWidth = 2.0;
+  constexpr uint32_t kAlpha = 150;  // of 255; the ring is dark grey over the picture
+  int r = kClickRingRadius + 2;
+  PixelRect area = intersect({x - r, y - r, 2 * r + 1, 2 * r + 1}, bounds(image));
+  for (int py = area.y; py < area.bottom(); ++py) {
+    uint8_t* dst = image.data + size_t(py) * image.stride + size_t(area.x) * 4;
+    for (int px = area.x; px < area.right(); ++px, dst += 4) {
+      double d = std::hypot(px - x, py - y);
+      if (std::fabs(d - kClickRingRadius) > kHalfWidth) continue;
+      for (int ch = 0; ch < 3; ++ch)
+        dst[ch] = uint8_t((dst[ch] * (255 - kAlpha) + 40 * kAlpha) / 255);
       dst[3] = 255;
     }
   }

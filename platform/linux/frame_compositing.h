@@ -29,6 +29,12 @@ void fillBlack(const ImageView& image, const std::vector<PixelRect>& rects);
 // the picture and clipped to it.
 void drawCursor(const ImageView& image, const CursorImage& cursor, int x, int y);
 
+// Radius in pixels of the ring drawn around the pointer while a mouse button is held.
+constexpr int kClickRingRadius = 18;
+
+// Draws the click ring centred on (x, y), translucent dark, clipped to the picture.
+void drawClickRing(const ImageView& image, int x, int y);
+
 // Lays `src` into `out` as `layout` says; the rest of `out` is black.
 void renderFrame(const ImageView& src, const FrameLayout& layout, PixelBuffer& out);
 

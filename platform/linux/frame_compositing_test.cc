@@ -40,6 +40,16 @@ TEST(DrawCursor, BlendsPremultipliedPixelsAndClipsAtEveryEdge) {
   drawCursor(view(*img), CursorImage{4, 4, {0xFFFFFFFF}}, 0, 0);
 }
 
+TEST(DrawClickRing, DarkensARingAroundThePointerOnlyAndClips) {
+  auto img = filled(64, 64, 0xFFFFFFFF);
+  drawClickRing(view(*img), 32, 32);
+  EXPECT_EQ(pixel(*img, 32, 32), 0xFFFFFFFFu);                      // centre untouched
+  EXPECT_LT(pixel(*img, 32 + kClickRingRadius, 32) & 0xFF, 0xFFu);  // on the ring
+  EXPECT_EQ(pixel(*img, 0, 0), 0xFFFFFFFFu);                        // outside it
+  drawClickRing(view(*img), 0, 63);                                 // partly outside: clipped
+  drawClickRing(view(*img), -100, -100);
+}
+
 TEST(FillBlack, ClipsToThePicture) {
   auto img = filled(4, 4, 0xFFFFFFFF);
   fillBlack(view(*img), {{2, 2, 10, 10}, {-5, -5, 6, 6}});

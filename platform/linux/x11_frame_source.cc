@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "platform/linux/frame_compositing.h"
@@ -122,6 +123,8 @@ struct X11FrameSource::Impl {
   uint32_t cursorSerial = 0;
   bool haveCursor = false;
   int cursorX = 0, cursorY = 0;  // top-left corner of the pointer image, root coordinates
+  int hotX = 0, hotY = 0;        // the pointer's position, root coordinates
+  bool buttonDown = false;       // a mouse button is held (drawn when clicks are shown)
 
   // Excluded applications' windows on a display.
   bool excluding = false;
@@ -186,7 +189,7 @@ void X11FrameSource::Impl::open() {
                     std::to_string(conn->screen()->root_depth) +
                     ") cannot be recorded; a 24- or 32-bit colour display is needed.");
 
-  if (config.showsCursor)
+  if (config.showsCursor || config.showMouseClicks)
     xcb_xfixes_select_cursor_input(c, root, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
 
   size_t shmSize;
@@ -329,12 +332,29 @@ bool X11FrameSource::Impl::namePixmap() {
 }
 
 bool X11FrameSource::Impl::refreshCursor(const PixelRect& area) {
+  auto imageCookie = xcb_xfixes_get_cursor_image(c);
+  std::optional<xcb_query_pointer_cookie_t> pointerCookie;
+  if (config.showMouseClicks) pointerCookie = xcb_query_pointer(c, root);
   Reply<xcb_xfixes_get_cursor_image_reply_t> r(
-      xcb_xfixes_get_cursor_image_reply(c, xcb_xfixes_get_cursor_image(c), nullptr));
+      xcb_xfixes_get_cursor_image_reply(c, imageCookie, nullptr));
+  bool down = buttonDown;
+  if (pointerCookie) {
+    Reply<xcb_query_pointer_reply_t> p(xcb_query_pointer_reply(c, *pointerCookie, nullptr));
+    if (p) down = (p->mask & (XCB_BUTTON_MASK_1 | XCB_BUTTON_MASK_2 | XCB_BUTTON_MASK_3)) != 0;
+  }
   if (!r) return false;
   int x = r->x - r->xhot, y = r->y - r->yhot;
-  PixelRect before{cursorX, cursorY, cursor.width, cursor.height};
-  bool moved = !haveCursor || x != cursorX || y != cursorY || r->cursor_serial != cursorSerial;
+  // What is drawn: the pointer image and, while a button is held, the click ring around it.
+  auto drawnArea = [&] {
+    PixelRect image{cursorX, cursorY, cursor.width, cursor.height};
+    if (!buttonDown) return image;
+    PixelRect ring{hotX - kClickRingRadius - 2, hotY - kClickRingRadius - 2,
+                   2 * kClickRingRadius + 4, 2 * kClickRingRadius + 4};
+    return ring;
+  };
+  PixelRect before = drawnArea();
+  bool changed = !haveCursor || x != cursorX || y != cursorY || r->cursor_serial != cursorSerial ||
+                 down != buttonDown;
   if (!haveCursor || r->cursor_serial != cursorSerial) {
     const uint32_t* px = xcb_xfixes_get_cursor_image_cursor_image(r.get());
     int n = xcb_xfixes_get_cursor_image_cursor_image_length(r.get());
@@ -347,10 +367,12 @@ bool X11FrameSource::Impl::refreshCursor(const PixelRect& area) {
   haveCursor = true;
   cursorX = x;
   cursorY = y;
-  if (!moved) return false;
+  hotX = r->x;
+  hotY = r->y;
+  buttonDown = down;
+  if (!changed) return false;
   // Only a pointer that is or was over the captured area changes the picture.
-  PixelRect after{cursorX, cursorY, cursor.width, cursor.height};
-  return !intersect(after, area).empty() || (hadCursor && !intersect(before, area).empty());
+  return !intersect(drawnArea(), area).empty() || (hadCursor && !intersect(before, area).empty());
 }
 
 bool X11FrameSource::Impl::clientExcluded(xcb_window_t client) {
@@ -506,7 +528,7 @@ X11FrameSource::Frame X11FrameSource::Impl::next() {
   FrameStatusTracker::Changes changes;
   changes.damaged = damaged;
   changes.geometryChanged = geometryChanged;
-  if (config.showsCursor) changes.cursorChanged = refreshCursor(area);
+  if (config.showsCursor || config.showMouseClicks) changes.cursorChanged = refreshCursor(area);
   if (!conn->alive()) throw connectionLost();
 
   // An unmapped window, or a crop outside a shrunken window, has nothing new to show.
@@ -555,6 +577,8 @@ X11FrameSource::Frame X11FrameSource::Impl::next() {
       local.push_back({h.x - area.x, h.y - area.y, h.width, h.height});
     fillBlack(view, local);
   }
+  if (config.showMouseClicks && haveCursor && buttonDown)
+    drawClickRing(view, hotX - area.x, hotY - area.y);
   if (config.showsCursor && haveCursor)
     drawCursor(view, cursor, cursorX - area.x, cursorY - area.y);
 

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "platform/linux/frame_compositing.h"
 #include "platform/linux/screen_capture_test_support.h"
 #include "platform/linux/x11_screen_capture.h"
 #include "platform/linux/x11_window_system.h"
@@ -169,6 +170,24 @@ TEST_F(X11ScreenStreamTest, PointerIsDrawnAndItsMovesMakeCompleteFrames) {
     return false;
   });
   EXPECT_TRUE(drawn);
+}
+
+TEST_F(X11ScreenStreamTest, AHeldButtonIsShownAsARingWhenClicksAreShown) {
+  TestWindow w(
+      {"--x", "1300", "--y", "600", "--width", "200", "--height", "200", "--color", "ffffff"});
+  StreamConfiguration c = config(200, 200);
+  c.showMouseClicks = true;
+  auto stream = start(capture.windowFilter(windowOf(w)), c);
+  ASSERT_EQ(std::system("xdotool mousemove 1400 700"), 0);
+  ASSERT_TRUE(frameAfter(0, isComplete));
+  size_t seen = frameCount();
+  ASSERT_EQ(std::system("xdotool mousedown 1"), 0);
+  auto ring = frameAfter(seen, [](const StreamSample& s) {
+    return isComplete(s) && rgbAt(*s.pixels, 100 + kClickRingRadius, 100) != 0xffffffu;
+  });
+  std::system("xdotool mouseup 1");
+  ASSERT_TRUE(ring);
+  EXPECT_EQ(rgbAt(*ring->pixels, 100, 100), 0xffffffu);  // the pointer itself is not drawn
 }
 
 TEST_F(X11ScreenStreamTest, ClosedWindowEndsTheStreamOnceWithAnError) {
