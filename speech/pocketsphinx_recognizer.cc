@@ -142,7 +142,12 @@ class PocketSphinxTask : public RecognitionTask {
 
 }  // namespace
 
-DecoderOptions captionDecoderOptions() { return {}; }
+DecoderOptions captionDecoderOptions() {
+  // Captions are made after the recording, not live: the flat second pass can afford wider
+  // beams, which keeps the right word in the search far more often on read speech
+  // (bench/speech: WER 0.28 -> 0.24). The first pass keeps its defaults, which are fast.
+  return {{"-fwdflatbeam", "1e-80"}, {"-fwdflatwbeam", "1e-60"}};
+}
 
 PocketSphinxRecognizer::PocketSphinxRecognizer(ModelPaths model, DecoderOptions options)
     : model_(std::move(model)), options_(std::move(options)) {}
