@@ -131,9 +131,9 @@ TEST_F(InputTelemetryOnX11, ClicksInsideTheAreaOnly) {
   startAll();
   // Outside, then inside with the left button, then inside with the right one; each press is
   // held long enough for the 8 ms sampler to see it.
-  xdotool({"mousedown", "1", "sleep", "0.1", "mouseup", "1"});
-  xdotool({"mousemove", "300", "200", "mousedown", "1", "sleep", "0.1", "mouseup", "1"});
-  xdotool({"mousemove", "500", "400", "mousedown", "3", "sleep", "0.1", "mouseup", "3"});
+  xdotool({"mousedown", "1", "sleep", "0.2", "mouseup", "1"});
+  xdotool({"mousemove", "300", "200", "mousedown", "1", "sleep", "0.2", "mouseup", "1"});
+  xdotool({"mousemove", "500", "400", "mousedown", "3", "sleep", "0.2", "mouseup", "3"});
   auto clicks = waitFor("cursor-click", 2);
   ASSERT_EQ(clicks.size(), 2u);
   EXPECT_EQ(clicks[0]["button"], 0);
@@ -153,9 +153,9 @@ TEST_F(InputTelemetryOnX11, ClicksInsideTheAreaOnly) {
 
 TEST_F(InputTelemetryOnX11, ShortcutsAreSpelledOutAndTypingStaysAnonymous) {
   startAll();
-  xdotool({"keydown", "ctrl+c", "sleep", "0.1", "keyup", "ctrl+c"});
-  xdotool({"keydown", "ctrl+shift+z", "sleep", "0.1", "keyup", "ctrl+shift+z"});
-  xdotool({"type", "--delay", "100", "hello"});
+  xdotool({"keydown", "ctrl+c", "sleep", "0.2", "keyup", "ctrl+c"});
+  xdotool({"keydown", "ctrl+shift+z", "sleep", "0.2", "keyup", "ctrl+shift+z"});
+  xdotool({"type", "--delay", "200", "hello"});
   xdotool({"keydown", "a", "sleep", "0.3", "keyup", "a"});  // held: reported once
   auto keys = waitFor("key", 8);
   const std::vector<Json> expected{
@@ -174,7 +174,7 @@ TEST_F(InputTelemetryOnX11, LabelsFollowTheLayoutInUseAtStart) {
   EXPECT_EQ(telemetry_->keyLabels().at(41), "Ö");
   EXPECT_EQ(telemetry_->keyLabels().at(49), "Space");
   // Control + the key at code 6 (xdotool finds "y" there on this layout).
-  xdotool({"keydown", "ctrl+y", "sleep", "0.1", "keyup", "ctrl+y"});
+  xdotool({"keydown", "ctrl+y", "sleep", "0.2", "keyup", "ctrl+y"});
   auto keys = waitFor("key", 1);
   ASSERT_EQ(keys.size(), 1u);
   EXPECT_EQ(keys[0]["keys"], (Json{"⌃", "Y"}));
@@ -285,13 +285,13 @@ class RecordingTelemetry : public ::testing::Test {
 TEST_F(RecordingTelemetry, ClicksAndShortcutsArriveInOrderOnTheVideosTimeline) {
   xdotool({"mousemove", "20", "20"});
   auto events = record({{"keys", true}}, [&] {
-    xdotool({"mousedown", "1", "sleep", "0.1", "mouseup", "1"});  // outside the region
-    xdotool({"mousemove", "300", "200", "mousedown", "1", "sleep", "0.1", "mouseup", "1"});
-    xdotool({"keydown", "ctrl+c", "sleep", "0.1", "keyup", "ctrl+c"});
-    xdotool({"keydown", "ctrl+shift+z", "sleep", "0.1", "keyup", "ctrl+shift+z"});
-    xdotool({"type", "--delay", "100", "hello"});
+    xdotool({"mousedown", "1", "sleep", "0.2", "mouseup", "1"});  // outside the region
+    xdotool({"mousemove", "300", "200", "mousedown", "1", "sleep", "0.2", "mouseup", "1"});
+    xdotool({"keydown", "ctrl+c", "sleep", "0.2", "keyup", "ctrl+c"});
+    xdotool({"keydown", "ctrl+shift+z", "sleep", "0.2", "keyup", "ctrl+shift+z"});
+    xdotool({"type", "--delay", "200", "hello"});
     xdotool({"keydown", "a", "sleep", "0.3", "keyup", "a"});  // held: once
-    xdotool({"mousemove", "500", "400", "mousedown", "3", "sleep", "0.1", "mouseup", "3"});
+    xdotool({"mousemove", "500", "400", "mousedown", "3", "sleep", "0.2", "mouseup", "3"});
   });
   const Json* prepared = find(events, "prepared");
   ASSERT_TRUE(prepared);
@@ -332,15 +332,15 @@ TEST_F(RecordingTelemetry, ShortcutLabelsFollowTheKeyboardLayout) {
   ASSERT_EQ(x_.run({"/usr/bin/setxkbmap", "de"}), 0);
   auto events = record({{"keys", true}}, [&] {
     // On German the key at code 6 (US "z") types "y".
-    xdotool({"keydown", "ctrl+y", "sleep", "0.1", "keyup", "ctrl+y"});
+    xdotool({"keydown", "ctrl+y", "sleep", "0.2", "keyup", "ctrl+y"});
   });
   EXPECT_EQ(clicksAndKeys(events), std::vector<std::string>{"key ⌃ Y"});
 }
 
 TEST_F(RecordingTelemetry, NoKeyEventsUnlessKeysAreAskedFor) {
   auto events = record(Json::object(), [&] {
-    xdotool({"keydown", "ctrl+c", "sleep", "0.1", "keyup", "ctrl+c"});
-    xdotool({"type", "--delay", "100", "abc"});
+    xdotool({"keydown", "ctrl+c", "sleep", "0.2", "keyup", "ctrl+c"});
+    xdotool({"type", "--delay", "200", "abc"});
   });
   const Json* prepared = find(events, "prepared");
   ASSERT_TRUE(prepared);
