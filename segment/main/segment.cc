@@ -2,10 +2,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <exception>
 #include <iomanip>
+#include <thread>
 
 #include "platform/error.h"
 #include "segment/engine/worker_pool.h"
+#include "segment/main/handoff.h"
 #include "segment/matte/bilateral_upsampler.h"
 #include "segment/matte/frame_rules.h"
 #include "segment/matte/person_segmenter.h"
@@ -19,7 +22,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Time spent in each stage, for the benchmark.
+// Time spent in each stage, for the benchmark. The two stage threads overlap, so the shares
+// of the wall time can add up to more than 100%.
 struct StageTimes {
   double decode = 0, inference = 0, upsample = 0, encode = 0;
   void report(std::ostream& out, long long frames, double total) const {
@@ -43,6 +47,14 @@ class Stopwatch {
 
 double seconds(int64_t pts, AVRational timeBase) { return pts * av_q2d(timeBase); }
 
+// A segmented frame on its way to the refiner.
+struct Segmented {
+  Image guide;                // luma at the matte's size
+  std::vector<uint8_t> mask;  // the model's mask
+  int64_t pts;
+  double seconds;
+};
+
 }  // namespace
 
 void segment(const std::string& input, const std::string& output, const SegmentOptions& options) {
@@ -63,16 +75,59 @@ void segment(const std::string& input, const std::string& output, const SegmentO
   WorkerPool pool;
   // The model is loaded before the output file is made, so a missing model leaves no file.
   PersonSegmenter segmenter(options.modelDirectory + "/" + modelFileFor(uprightW, uprightH), pool);
-  BilateralUpsampler upsampler;
   FrameScaler scaler(track.clockwiseRotation, kMatteWidth, *height, segmenter.inputWidth(),
                      segmenter.inputHeight());
   MatteWriter writer(output, kMatteWidth, *height, track.timeBase, track.frameRate);
 
-  Image guide, model, matte;
-  matte.resize(kMatteWidth, *height, 1);
-  RateLimiter limiter;
+  // Two stages overlap: this thread reads, scales and segments frame n + 1 while the refiner
+  // thread upsamples and encodes frame n.
+  Handoff<Segmented> handoff(2);
+  std::exception_ptr refinerError;
   long long written = 0;
+  std::thread refiner([&] {
+    try {
+      WorkerPool inline_(1);  // the other core is busy with the first stage
+      BilateralUpsampler upsampler;
+      Image matte;
+      matte.resize(kMatteWidth, *height, 1);
+      while (auto item = handoff.pop()) {
+        {
+          Stopwatch watch(times.upsample);
+          upsampler.upsample(item->guide.pixels.data(), item->guide.width, item->guide.height,
+                             item->guide.stride, item->mask.data(), segmenter.maskWidth(),
+                             segmenter.maskHeight(), segmenter.maskWidth(), matte.pixels.data(),
+                             matte.stride, inline_);
+        }
+        {
+          Stopwatch watch(times.encode);
+          writer.append(matte.pixels.data(), matte.stride, item->pts);
+        }
+        ++written;
+        if (written % 30 == 0 && options.progress) {
+          *options.progress << "Processed " << static_cast<long long>(std::trunc(item->seconds))
+                            << " seconds" << std::endl;
+        }
+      }
+    } catch (...) {
+      refinerError = std::current_exception();
+      handoff.stop();
+    }
+  });
+  // Whatever happens on this thread, the refiner is stopped and joined before leaving.
+  struct Joiner {
+    Handoff<Segmented>& handoff;
+    std::thread& thread;
+    ~Joiner() {
+      if (thread.joinable()) {
+        handoff.stop();
+        thread.join();
+      }
+    }
+  } joiner{handoff, refiner};
+
+  RateLimiter limiter;
   int64_t lastPts = 0;
+  Image model;
   for (;;) {
     const AVFrame* frame;
     {
@@ -83,32 +138,23 @@ void segment(const std::string& input, const std::string& output, const SegmentO
     const double t = seconds(frame->pts, track.timeBase);
     if (!limiter.admits(t)) continue;
     lastPts = frame->pts;
+    Segmented item{{}, {}, frame->pts, t};
     {
       Stopwatch watch(times.decode);
-      scaler.scale(frame, guide, model);
+      scaler.scale(frame, item.guide, model);
     }
-    const uint8_t* mask;
     {
       Stopwatch watch(times.inference);
-      mask = segmenter.run(model.pixels.data(), model.stride);
+      const uint8_t* mask = segmenter.run(model.pixels.data(), model.stride);
+      item.mask.assign(mask,
+                       mask + static_cast<size_t>(segmenter.maskWidth()) * segmenter.maskHeight());
     }
-    {
-      Stopwatch watch(times.upsample);
-      upsampler.upsample(guide.pixels.data(), guide.width, guide.height, guide.stride, mask,
-                         segmenter.maskWidth(), segmenter.maskHeight(), segmenter.maskWidth(),
-                         matte.pixels.data(), matte.stride, pool);
-    }
-    {
-      Stopwatch watch(times.encode);
-      writer.append(matte.pixels.data(), matte.stride, frame->pts);
-    }
-    ++written;
-    if (written % 30 == 0 && options.progress) {
-      *options.progress << "Processed " << static_cast<long long>(std::trunc(t)) << " seconds"
-                        << std::endl;
-    }
+    if (!handoff.push(std::move(item))) break;  // the refiner failed
     limiter.handled(t);
   }
+  handoff.finish();
+  refiner.join();
+  if (refinerError) std::rethrow_exception(refinerError);
   {
     Stopwatch watch(times.encode);
     writer.finish(std::max(track.duration, lastPts));

@@ -105,6 +105,7 @@ void MatteWriter::writeHeld(int64_t nextPts) {
   av_packet_rescale_ts(held_.get(), encoder_->time_base, stream_->time_base);
   held_->stream_index = stream_->index;
   avCheck(av_interleaved_write_frame(format_.get(), held_.get()), "Cannot write " + path_);
+  checkWrites();
   holding_ = false;
 }
 
@@ -116,7 +117,16 @@ void MatteWriter::finish(int64_t end) {
     writeHeld(end > last ? end : last + typicalDuration_);
   }
   avCheck(av_write_trailer(format_.get()), "Cannot finish " + path_);
+  avio_flush(format_->pb);
+  checkWrites();
   avCheck(avio_closep(&format_->pb), "Cannot close " + path_);
+}
+
+void MatteWriter::checkWrites() {
+  // The muxer writes through a buffer and keeps a failed write (a full disk) in the I/O
+  // context's error rather than in its own return codes.
+  if (format_->pb && format_->pb->error < 0)
+    throw avError(format_->pb->error, "Cannot write " + path_);
 }
 
 }  // namespace tavolu::segment

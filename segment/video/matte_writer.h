@@ -30,6 +30,8 @@ class MatteWriter {
  private:
   void send(const AVFrame* frame);
   void writeHeld(int64_t nextPts);
+  // Throws when a write to the file has failed.
+  void checkWrites();
 
   std::string path_;
   OutputContext format_;

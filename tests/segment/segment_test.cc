@@ -296,5 +296,22 @@ TEST_F(PhotographTest, SidewaysTrackIsSegmentedUpright) {
   expectPersonMatte(tagged);
 }
 
+TEST_F(PhotographTest, WriteFailureMidwayIsReportedNotHidden) {
+  // The file may grow to 20 KB only, as on a full disk: the muxer's buffered writes fail after
+  // a few frames of a moving person's matte, on the thread that encodes, and the run must fail.
+  const std::string in = dir_.file("astronaut.mp4");
+  ffmpeg({"-loop", "1", "-i", TAVOLU_SEGMENT_PHOTO, "-t", "3", "-r", "30", "-vf",
+          "scale=1024:1024,crop=1024:576:0:'200+150*sin(2*t)'", "-pix_fmt", "yuv420p", "-c:v",
+          "libx264", "-preset", "ultrafast"},
+         in);
+  const std::string out = dir_.file("out.mp4");
+  Outcome r = run({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 40; exec \"$0\" \"$1\" \"$2\"",
+                   programPath("tavolu-segment"), in, out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, StartsWith("Error Domain=FFmpeg"));
+  EXPECT_THAT(r.err, HasSubstr("Cannot write " + out + ": File too large."));
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
 }  // namespace
 }  // namespace tavolu::test
