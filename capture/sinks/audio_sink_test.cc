@@ -205,7 +205,9 @@ TEST(AudioSink, ReportsSourcesAndFilesItCannotTake) {
       EXPECT_EQ(e.domain(), c.domain);
       EXPECT_EQ(e.code(), c.code);
       EXPECT_EQ(e.localizedDescription(), c.message);
-      if (c.code == 13 && c.format) EXPECT_EQ(e.info().count("NSUnderlyingError"), 1u);
+      if (c.code == 13 && c.format) {
+        EXPECT_EQ(e.info().count("NSUnderlyingError"), 1u);
+      }
     }
     EXPECT_NE(access(c.path.c_str(), F_OK), 0) << "a failed start leaves no file";
   }

@@ -46,6 +46,8 @@ ProbedTrack probeFile(const std::string& path, bool decode) {
   track.width = par->width;
   track.height = par->height;
   track.videoDelay = par->video_delay;
+  track.colorSpace = par->color_space;
+  track.colorRange = par->color_range;
   track.sampleRate = par->sample_rate;
   track.channels = par->ch_layout.nb_channels;
   track.bitRate = par->bit_rate;

@@ -22,6 +22,8 @@ struct ProbedTrack {
   int profile = -1;   // FF_PROFILE_* of the track
   int width = 0, height = 0;
   int videoDelay = 0;  // reordered frames (B-frames) the track declares
+  int colorSpace = 2;  // AVColorSpace of the track (2: unspecified)
+  int colorRange = 0;  // AVColorRange of the track (0: unspecified)
   int sampleRate = 0, channels = 0;
   int64_t bitRate = 0;  // the track's declared bit rate
   AVRational timeBase{0, 1};

@@ -83,6 +83,10 @@ TEST(VideoSink, WritesHighProfileH264WithTheFixedSettings) {
     EXPECT_EQ(track.width, c.width);
     EXPECT_EQ(track.height, c.height);
     EXPECT_EQ(track.videoDelay, 0);
+    // Tagged as what the BGRA conversion produces (BT.601, limited range), so players do not
+    // decode HD sizes with the BT.709 matrix they would otherwise assume.
+    EXPECT_EQ(track.colorSpace, AVCOL_SPC_SMPTE170M);
+    EXPECT_EQ(track.colorRange, AVCOL_RANGE_MPEG);
     int64_t kbps = h264BitRate(c.width, c.height, c.fps) / 1000;
     EXPECT_NE(track.encoderSettings.find(" bitrate=" + std::to_string(kbps) + " "),
               std::string::npos)
@@ -104,7 +108,9 @@ TEST(VideoSink, WritesHighProfileH264WithTheFixedSettings) {
     double frameTicks = 1.0 / c.fps / av_q2d(track.timeBase);
     EXPECT_EQ(track.packets.back().pts, std::llround((c.frames - 1) * frameTicks));
     EXPECT_NEAR(track.durationSeconds, static_cast<double>(c.frames) / c.fps, 1e-6);
-    if (&c == &cases[0]) EXPECT_NEAR(ffprobeDuration(path), 130.0 / 30, 1e-6);
+    if (&c == &cases[0]) {
+      EXPECT_NEAR(ffprobeDuration(path), 130.0 / 30, 1e-6);
+    }
   }
 }
 
