@@ -1,9 +1,15 @@
 // The screen stream against the test run's real X server, with real windows.
 #include "platform/linux/x11_screen_stream.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/linux/frame_compositing.h"
 #include "platform/linux/screen_capture_test_support.h"
@@ -157,6 +163,7 @@ TEST_F(X11ScreenStreamTest, ExcludedApplicationIsHiddenExceptItsExceptingWindows
 TEST_F(X11ScreenStreamTest, PointerIsDrawnAndItsMovesMakeCompleteFrames) {
   TestWindow w(
       {"--x", "900", "--y", "600", "--width", "200", "--height", "200", "--color", "ffffff"});
+  ASSERT_EQ(std::system("xdotool mousemove 0 0"), 0);  // away from the window
   auto stream = start(capture.windowFilter(windowOf(w)), config(200, 200, true));
   ASSERT_TRUE(frameAfter(0, isComplete));
   size_t seen = frameCount();
@@ -242,6 +249,86 @@ TEST_F(X11ScreenStreamTest, TheDelegateCanStopTheStreamFromInsideADelivery) {
   queue.drain();
   EXPECT_EQ(stopping.entries().size(), 3u);
   EXPECT_TRUE(stopping.stops().empty());
+}
+
+// A private X server of its own, which the test can kill. Display numbers are tried from a
+// per-process start, because another server (also of another user of the machine) may hold
+// one through its abstract socket.
+class PrivateXServer {
+ public:
+  PrivateXServer() {
+    for (int attempt = 0; attempt < 10 && display_.empty(); ++attempt) {
+      std::string name = ":" + std::to_string(200 + (getpid() * 7 + attempt * 13) % 700);
+      if (start(name)) display_ = name;
+    }
+  }
+  ~PrivateXServer() { kill(); }
+  const std::string& display() const { return display_; }
+  void kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  // Starts Xvfb on `name`; true once a client can connect.
+  bool start(const std::string& name) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fds[1], 3);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 2);
+      execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", "3", "-screen", "0", "640x480x24",
+             "-nolisten", "tcp", "-noreset", "+extension", "DAMAGE", "+extension", "MIT-SHM",
+             "+extension", "XFIXES", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    char buf[32] = {};
+    bool ready = read(fds[0], buf, sizeof buf - 1) > 0;  // written once it listens
+    close(fds[0]);
+    if (ready) {
+      xcb_connection_t* c = xcb_connect(name.c_str(), nullptr);
+      ready = !xcb_connection_has_error(c);
+      xcb_disconnect(c);
+    }
+    if (!ready) kill();
+    return ready;
+  }
+
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+TEST_F(X11ScreenStreamTest, ALostXServerEndsTheStreamOnceWithAnError) {
+  PrivateXServer server;
+  ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+  // The stream connects to the display named when it starts.
+  struct DisplayOverride {
+    std::string previous = std::getenv("DISPLAY");
+    explicit DisplayOverride(const std::string& d) { setenv("DISPLAY", d.c_str(), 1); }
+    ~DisplayOverride() { setenv("DISPLAY", previous.c_str(), 1); }
+  };
+  Display display{1, 640, 480, {0, 0, 640, 480}};
+  auto stream = capture.createStream(capture.displayFilter(display, {}, {}), config(640, 480),
+                                     delegate, queue.post());
+  stream->addOutput(StreamOutputType::screen);
+  {
+    DisplayOverride on(server.display());
+    stream->startCapture();
+  }
+  ASSERT_TRUE(frameAfter(0, isComplete));
+  server.kill();
+  ASSERT_TRUE(delegate.waitFor([](const Entries&, const Stops& s) { return !s.empty(); }));
+  stream->stopCapture();
+  queue.drain();
+  auto stops = delegate.stops();
+  ASSERT_EQ(stops.size(), 1u);
+  EXPECT_EQ(stops[0].domain(), "X11");
+  EXPECT_EQ(stops[0].code(), 2);
 }
 
 TEST_F(X11ScreenStreamTest, GoneSourcesAreRefusedAtStart) {
