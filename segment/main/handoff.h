@@ -35,6 +35,23 @@ class Handoff {
     changed_.notify_all();
     return item;
   }
+  // The next item if one is waiting, without waiting for one.
+  std::optional<T> tryPop() {
+    std::lock_guard lock(mutex_);
+    if (stopped_ || items_.empty()) return std::nullopt;
+    T item = std::move(items_.front());
+    items_.pop_front();
+    changed_.notify_all();
+    return item;
+  }
+  // Adds an item if a slot is free, without waiting; false when none is.
+  bool tryPush(T item) {
+    std::lock_guard lock(mutex_);
+    if (stopped_ || items_.size() >= slots_) return false;
+    items_.push_back(std::move(item));
+    changed_.notify_all();
+    return true;
+  }
   // The producer has no more items.
   void finish() {
     std::lock_guard lock(mutex_);

@@ -39,5 +39,15 @@ TEST(Handoff, StoppingReleasesAWaitingConsumer) {
   EXPECT_FALSE(got);
 }
 
+TEST(Handoff, TryForms) {
+  Handoff<int> handoff(1);
+  EXPECT_FALSE(handoff.tryPop());
+  EXPECT_TRUE(handoff.tryPush(1));
+  EXPECT_FALSE(handoff.tryPush(2));  // full
+  EXPECT_EQ(handoff.tryPop(), 1);
+  handoff.stop();
+  EXPECT_FALSE(handoff.tryPush(3));
+}
+
 }  // namespace
 }  // namespace tavolu::segment

@@ -51,8 +51,8 @@ double seconds(int64_t pts, AVRational timeBase) { return pts * av_q2d(timeBase)
 struct Segmented {
   Image guide;                // luma at the matte's size
   std::vector<uint8_t> mask;  // the model's mask
-  int64_t pts;
-  double seconds;
+  int64_t pts = 0;
+  double seconds = 0;
 };
 
 }  // namespace
@@ -82,6 +82,8 @@ void segment(const std::string& input, const std::string& output, const SegmentO
   // Two stages overlap: this thread reads, scales and segments frame n + 1 while the refiner
   // thread upsamples and encodes frame n.
   Handoff<Segmented> handoff(2);
+  // Used frames go back to this thread, so their buffers are not allocated anew each time.
+  Handoff<Segmented> spare(4);
   std::exception_ptr refinerError;
   long long written = 0;
   std::thread refiner([&] {
@@ -107,6 +109,7 @@ void segment(const std::string& input, const std::string& output, const SegmentO
           *options.progress << "Processed " << static_cast<long long>(std::trunc(item->seconds))
                             << " seconds" << std::endl;
         }
+        spare.tryPush(std::move(*item));
       }
     } catch (...) {
       refinerError = std::current_exception();
@@ -138,7 +141,9 @@ void segment(const std::string& input, const std::string& output, const SegmentO
     const double t = seconds(frame->pts, track.timeBase);
     if (!limiter.admits(t)) continue;
     lastPts = frame->pts;
-    Segmented item{{}, {}, frame->pts, t};
+    Segmented item = spare.tryPop().value_or(Segmented{});
+    item.pts = frame->pts;
+    item.seconds = t;
     {
       Stopwatch watch(times.decode);
       scaler.scale(frame, item.guide, model);
