@@ -9,10 +9,10 @@ namespace tavolu::segment {
 
 namespace {
 
-[[noreturn]] void unusable(int op, const OpSpec& spec, const std::string& what) {
+[[noreturn]] void unusable(int op, const OpDesc& desc, const std::string& what) {
   throw Error("Segmentation", 2,
               "The segmentation model is not usable: operator " + std::to_string(op) + " (" +
-                  opKindName(spec.kind) + ") " + what + ".");
+                  opKindName(desc.kind) + ") " + what + ".");
 }
 
 // Rank 1 to 4 with a batch of 1, as height x width x channels.
@@ -39,7 +39,7 @@ Interpreter::Interpreter(Graph graph, WorkerPool& pool) : graph_(std::move(graph
   known_.assign(n, false);
   constant_.assign(n, false);
   for (size_t i = 0; i < n; ++i) {
-    TensorSpec& t = graph_.tensors[i];
+    TensorDesc& t = graph_.tensors[i];
     if (t.data.empty()) continue;
     known_[i] = constant_[i] = true;
     if (t.type == ElementType::kFloat32) {
@@ -56,7 +56,7 @@ Interpreter::Interpreter(Graph graph, WorkerPool& pool) : graph_(std::move(graph
     throw Error("Segmentation", 2, "The segmentation model is not usable: it must have one input.");
   inputIndex_ = graph_.inputs[0];
   outputIndex_ = graph_.outputs[0];
-  const TensorSpec& input = graph_.tensors[inputIndex_];
+  const TensorDesc& input = graph_.tensors[inputIndex_];
   if (input.type != ElementType::kFloat32 || !toShape3(input.shape, shapes_[inputIndex_]) ||
       input.shape.size() != 4)
     throw Error("Segmentation", 2,
@@ -69,28 +69,28 @@ Interpreter::Interpreter(Graph graph, WorkerPool& pool) : graph_(std::move(graph
                 "The segmentation model is not usable: no operator makes its output.");
 }
 
-void Interpreter::prepare(const OpSpec& op, int index) {
+void Interpreter::prepare(const OpDesc& op, int index) {
   for (int t : op.inputs)
     if (t >= 0 && !known_[t]) unusable(index, op, "reads a tensor before it is made");
   const int outT = op.outputs[0];
   if (known_[outT]) unusable(index, op, "writes a tensor that already exists");
-  const TensorSpec& outSpec = graph_.tensors[outT];
-  if (outSpec.type != ElementType::kFloat32)
+  const TensorDesc& outDesc = graph_.tensors[outT];
+  if (outDesc.type != ElementType::kFloat32)
     unusable(index, op, "has an output that is not float32");
   if (op.kind == OpKind::kDequantize) {
     // Weights of any shape: widened once here, never again.
     const int t = op.inputs.empty() ? -1 : op.inputs[0];
     if (t < 0 || !constant_[t] || graph_.tensors[t].type != ElementType::kFloat16)
       unusable(index, op, "converts something other than constant float16 data");
-    if (graph_.tensors[t].elementCount() != outSpec.elementCount())
+    if (graph_.tensors[t].elementCount() != outDesc.elementCount())
       unusable(index, op, "changes the element count");
     values_[outT] = values_[t];
-    toShape3(outSpec.shape, shapes_[outT]);
+    toShape3(outDesc.shape, shapes_[outT]);
     known_[outT] = constant_[outT] = true;
     return;
   }
   Shape3 os;
-  if (!toShape3(outSpec.shape, os)) unusable(index, op, "has an output this engine cannot hold");
+  if (!toShape3(outDesc.shape, os)) unusable(index, op, "has an output this engine cannot hold");
   auto floatInput = [&](size_t k, Shape3& s) -> int {
     if (k >= op.inputs.size() || op.inputs[k] < 0) unusable(index, op, "lacks an input");
     const int t = op.inputs[k];
@@ -111,7 +111,7 @@ void Interpreter::prepare(const OpSpec& op, int index) {
   };
   auto constantInts = [&](size_t k) {
     if (k >= op.inputs.size() || op.inputs[k] < 0) unusable(index, op, "lacks an input");
-    const TensorSpec& t = graph_.tensors[op.inputs[k]];
+    const TensorDesc& t = graph_.tensors[op.inputs[k]];
     if (t.type != ElementType::kInt32 || t.data.empty())
       unusable(index, op, "needs a constant int32 input");
     std::vector<int> v(t.elementCount());
@@ -244,7 +244,7 @@ void Interpreter::invoke() {
 }
 
 void Interpreter::run(const Step& step) {
-  const OpSpec& op = step.op;
+  const OpDesc& op = step.op;
   const int o = op.outputs[0];
   float* out = values_[o].data();
   const Shape3 os = shapes_[o];

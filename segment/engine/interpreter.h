@@ -28,10 +28,10 @@ class Interpreter {
 
  private:
   struct Step {
-    OpSpec op;
+    OpDesc op;
     int convFilter = -1;  // index into filters_ for CONV_2D
   };
-  void prepare(const OpSpec& op, int index);
+  void prepare(const OpDesc& op, int index);
   void run(const Step& step);
   const float* in(int tensor) const { return values_[tensor].data(); }
 

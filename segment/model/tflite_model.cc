@@ -80,7 +80,7 @@ const char* opKindName(OpKind kind) {
   return "?";
 }
 
-long long TensorSpec::elementCount() const {
+long long TensorDesc::elementCount() const {
   long long n = 1;
   for (int d : shape) n *= d;
   return n;
@@ -102,35 +102,35 @@ Graph parseTfliteModel(std::span<const uint8_t> bytes) {
   Graph g;
   const int tensorCount = static_cast<int>(sub->tensors()->size());
   for (const fb::Tensor* t : *sub->tensors()) {
-    TensorSpec spec;
-    spec.name = t->name() ? t->name()->str() : std::string();
-    spec.shape = ints(t->shape());
-    for (int d : spec.shape)
-      if (d < 0 || d > (1 << 20)) invalid("tensor \"" + spec.name + "\" has an unusable shape");
+    TensorDesc desc;
+    desc.name = t->name() ? t->name()->str() : std::string();
+    desc.shape = ints(t->shape());
+    for (int d : desc.shape)
+      if (d < 0 || d > (1 << 20)) invalid("tensor \"" + desc.name + "\" has an unusable shape");
     switch (t->type()) {
       case fb::TensorType_FLOAT32:
-        spec.type = ElementType::kFloat32;
+        desc.type = ElementType::kFloat32;
         break;
       case fb::TensorType_FLOAT16:
-        spec.type = ElementType::kFloat16;
+        desc.type = ElementType::kFloat16;
         break;
       case fb::TensorType_INT32:
-        spec.type = ElementType::kInt32;
+        desc.type = ElementType::kInt32;
         break;
       default:
-        invalid("tensor \"" + spec.name + "\" has an unsupported element type");
+        invalid("tensor \"" + desc.name + "\" has an unsupported element type");
     }
     if (t->buffer() != 0) {
       if (!buffers || t->buffer() >= buffers->size()) invalid("a tensor names a missing buffer");
       const auto* data = buffers->Get(t->buffer())->data();
       if (data && data->size() > 0) {
-        const long long width = spec.type == ElementType::kFloat16 ? 2 : 4;
-        if (static_cast<long long>(data->size()) != spec.elementCount() * width)
-          invalid("the data of tensor \"" + spec.name + "\" does not match its shape");
-        spec.data.assign(data->begin(), data->end());
+        const long long width = desc.type == ElementType::kFloat16 ? 2 : 4;
+        if (static_cast<long long>(data->size()) != desc.elementCount() * width)
+          invalid("the data of tensor \"" + desc.name + "\" does not match its shape");
+        desc.data.assign(data->begin(), data->end());
       }
     }
-    g.tensors.push_back(std::move(spec));
+    g.tensors.push_back(std::move(desc));
   }
   auto checkIndices = [&](const std::vector<int>& v, bool optional) {
     for (int i : v)
@@ -147,90 +147,90 @@ Graph parseTfliteModel(std::span<const uint8_t> bytes) {
     const fb::OperatorCode* code = codes->Get(op->opcode_index());
     // Older files keep the code only in the deprecated byte; newer ones in both.
     const int builtin = std::max<int>(code->builtin_code(), code->deprecated_builtin_code());
-    OpSpec spec;
-    spec.inputs = ints(op->inputs());
-    spec.outputs = ints(op->outputs());
-    checkIndices(spec.inputs, true);
-    checkIndices(spec.outputs, false);
+    OpDesc desc;
+    desc.inputs = ints(op->inputs());
+    desc.outputs = ints(op->outputs());
+    checkIndices(desc.inputs, true);
+    checkIndices(desc.outputs, false);
     auto need = [&](size_t in) {
-      if (spec.inputs.size() < in || spec.outputs.size() != 1)
+      if (desc.inputs.size() < in || desc.outputs.size() != 1)
         invalid("operator " + std::to_string(index) + " has the wrong number of tensors");
     };
     switch (builtin) {
       case kBuiltinConv2d: {
-        spec.kind = OpKind::kConv2d;
+        desc.kind = OpKind::kConv2d;
         need(2);
         const auto* o = op->builtin_options_as_Conv2DOptions();
         if (!o) invalid("CONV_2D operator " + std::to_string(index) + " has no options");
-        spec.window = {padding(o->padding()),  o->stride_h(),
+        desc.window = {padding(o->padding()),  o->stride_h(),
                        o->stride_w(),          o->dilation_h_factor(),
                        o->dilation_w_factor(), activation(o->fused_activation_function(), index)};
         break;
       }
       case kBuiltinDepthwiseConv2d: {
-        spec.kind = OpKind::kDepthwiseConv2d;
+        desc.kind = OpKind::kDepthwiseConv2d;
         need(2);
         const auto* o = op->builtin_options_as_DepthwiseConv2DOptions();
         if (!o) invalid("DEPTHWISE_CONV_2D operator " + std::to_string(index) + " has no options");
-        spec.window = {padding(o->padding()),  o->stride_h(),
+        desc.window = {padding(o->padding()),  o->stride_h(),
                        o->stride_w(),          o->dilation_h_factor(),
                        o->dilation_w_factor(), activation(o->fused_activation_function(), index)};
-        spec.depthMultiplier = o->depth_multiplier();
+        desc.depthMultiplier = o->depth_multiplier();
         break;
       }
       case kBuiltinAveragePool2d: {
-        spec.kind = OpKind::kAveragePool2d;
+        desc.kind = OpKind::kAveragePool2d;
         need(1);
         const auto* o = op->builtin_options_as_Pool2DOptions();
         if (!o) invalid("AVERAGE_POOL_2D operator " + std::to_string(index) + " has no options");
-        spec.window = {padding(o->padding()),
+        desc.window = {padding(o->padding()),
                        o->stride_h(),
                        o->stride_w(),
                        1,
                        1,
                        activation(o->fused_activation_function(), index)};
-        spec.filterH = o->filter_height();
-        spec.filterW = o->filter_width();
+        desc.filterH = o->filter_height();
+        desc.filterW = o->filter_width();
         break;
       }
       case kBuiltinAdd:
       case kBuiltinMul: {
-        spec.kind = builtin == kBuiltinAdd ? OpKind::kAdd : OpKind::kMul;
+        desc.kind = builtin == kBuiltinAdd ? OpKind::kAdd : OpKind::kMul;
         need(2);
         fb::ActivationFunctionType a = fb::ActivationFunctionType_NONE;
         if (const auto* o = op->builtin_options_as_AddOptions()) a = o->fused_activation_function();
         if (const auto* o = op->builtin_options_as_MulOptions()) a = o->fused_activation_function();
-        spec.window.activation = activation(a, index);
+        desc.window.activation = activation(a, index);
         break;
       }
       case kBuiltinHardSwish:
-        spec.kind = OpKind::kHardSwish;
+        desc.kind = OpKind::kHardSwish;
         need(1);
         break;
       case kBuiltinRelu:
-        spec.kind = OpKind::kRelu;
+        desc.kind = OpKind::kRelu;
         need(1);
         break;
       case kBuiltinLogistic:
-        spec.kind = OpKind::kLogistic;
+        desc.kind = OpKind::kLogistic;
         need(1);
         break;
       case kBuiltinDequantize:
-        spec.kind = OpKind::kDequantize;
+        desc.kind = OpKind::kDequantize;
         need(1);
         break;
       case kBuiltinMean: {
-        spec.kind = OpKind::kMean;
+        desc.kind = OpKind::kMean;
         need(2);
-        if (const auto* o = op->builtin_options_as_ReducerOptions()) spec.keepDims = o->keep_dims();
+        if (const auto* o = op->builtin_options_as_ReducerOptions()) desc.keepDims = o->keep_dims();
         break;
       }
       case kBuiltinResizeBilinear: {
-        spec.kind = OpKind::kResizeBilinear;
+        desc.kind = OpKind::kResizeBilinear;
         need(2);
         if (const auto* o = op->builtin_options_as_ResizeBilinearOptions()) {
-          spec.alignCorners = o->align_corners();
-          spec.halfPixelCenters = o->half_pixel_centers();
+          desc.alignCorners = o->align_corners();
+          desc.halfPixelCenters = o->half_pixel_centers();
         }
         break;
       }
@@ -239,7 +239,7 @@ Graph parseTfliteModel(std::span<const uint8_t> bytes) {
         if (name != "Convolution2DTransposeBias")
           invalid("it uses the custom operator \"" + name +
                   "\", which this engine does not provide");
-        spec.kind = OpKind::kTransposeConvBias;
+        desc.kind = OpKind::kTransposeConvBias;
         need(2);
         // Three little-endian int32: padding (1 same, 2 valid), stride width, stride height.
         const auto* raw = op->custom_options();
@@ -248,9 +248,9 @@ Graph parseTfliteModel(std::span<const uint8_t> bytes) {
                   " lacks its parameters");
         const int pad = littleEndianInt(raw, 0);
         if (pad != 1 && pad != 2) invalid("Convolution2DTransposeBias has an unknown padding");
-        spec.window.padding = pad == 1 ? Padding::kSame : Padding::kValid;
-        spec.window.strideW = littleEndianInt(raw, 1);
-        spec.window.strideH = littleEndianInt(raw, 2);
+        desc.window.padding = pad == 1 ? Padding::kSame : Padding::kValid;
+        desc.window.strideW = littleEndianInt(raw, 1);
+        desc.window.strideH = littleEndianInt(raw, 2);
         break;
       }
       default:
@@ -259,7 +259,7 @@ Graph parseTfliteModel(std::span<const uint8_t> bytes) {
                 "MUL, HARD_SWISH, RELU, LOGISTIC, AVERAGE_POOL_2D, MEAN, RESIZE_BILINEAR, "
                 "DEQUANTIZE and Convolution2DTransposeBias)");
     }
-    g.ops.push_back(std::move(spec));
+    g.ops.push_back(std::move(desc));
   }
   return g;
 }

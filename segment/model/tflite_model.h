@@ -31,7 +31,7 @@ const char* opKindName(OpKind kind);
 
 enum class ElementType { kFloat32, kFloat16, kInt32 };
 
-struct TensorSpec {
+struct TensorDesc {
   std::string name;
   std::vector<int> shape;
   ElementType type = ElementType::kFloat32;
@@ -39,7 +39,7 @@ struct TensorSpec {
   long long elementCount() const;
 };
 
-struct OpSpec {
+struct OpDesc {
   OpKind kind;
   std::vector<int> inputs;  // tensor indices; -1 for an absent optional input
   std::vector<int> outputs;
@@ -51,8 +51,8 @@ struct OpSpec {
 };
 
 struct Graph {
-  std::vector<TensorSpec> tensors;
-  std::vector<OpSpec> ops;  // in execution order
+  std::vector<TensorDesc> tensors;
+  std::vector<OpDesc> ops;  // in execution order
   std::vector<int> inputs, outputs;
 };
 
