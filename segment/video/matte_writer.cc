@@ -4,6 +4,9 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -52,6 +55,11 @@ MatteWriter::MatteWriter(const std::string& path, int width, int height, AVRatio
   stream_->time_base = timeBase;
   avCheck(avcodec_parameters_from_context(stream_->codecpar, encoder_.get()),
           "Cannot describe the video track of " + path);
+  // Never over an existing file, the way the platform's asset writer refuses one: that also
+  // keeps a camera video safe when the output path names it too.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) throw avError(AVERROR(errno), "Cannot create " + path);
+  ::close(fd);
   avCheck(avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE), "Cannot create " + path);
   avCheck(avformat_write_header(format_.get(), nullptr), "Cannot start writing " + path);
 

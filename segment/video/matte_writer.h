@@ -16,7 +16,8 @@ class MatteWriter {
   static constexpr int kMaxKeyFrameInterval = 15;
   static constexpr int kMinQuantiser = 10;
 
-  // Creates the file and the encoder for width x height frames with times in `timeBase`;
+  // Creates the file (which must not exist yet) and the encoder for width x height frames with
+  // times in `timeBase`;
   // `frameRate` is the expected rate (for the encoder's rate control). Throws the libav error.
   MatteWriter(const std::string& path, int width, int height, AVRational timeBase,
               AVRational frameRate);

@@ -225,6 +225,24 @@ TEST_F(SegmentTest, FailuresGiveOneDescriptionLineAndStatusOne) {
   }
 }
 
+TEST_F(SegmentTest, ExistingFilesAreNeverOverwritten) {
+  const std::string in = pattern(dir_, "in.mp4", 320, 180, 30, 0.2);
+  const std::string existing = dir_.file("existing.mp4");
+  std::ofstream(existing) << "keep me";
+  const auto inputSize = std::filesystem::file_size(in);
+  // An output that exists already, and an output that is the input itself.
+  for (const std::string& out : {existing, in}) {
+    Outcome r = segment(in, out);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_THAT(r.err, HasSubstr("Cannot create " + out + ": File exists."));
+  }
+  std::ifstream kept(existing);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
+  EXPECT_EQ(std::filesystem::file_size(in), inputSize);
+  EXPECT_EQ(segment(in, dir_.file("fresh.mp4")).status, 0);
+}
+
 TEST_F(SegmentTest, OutputIsAlwaysMpeg4WithOneH264Track) {
   const std::string in = pattern(dir_, "in.mp4", 320, 240, 30, 2.0);
   const std::string out = dir_.file("matte.mov.weird");
