@@ -85,6 +85,7 @@ X11ScreenStream::~X11ScreenStream() {
 }
 
 void X11ScreenStream::addOutput(StreamOutputType type) {
+  std::lock_guard lifecycle(lifecycle_);
   if (state_ != State::idle)
     throw Error("X11", 4, "Outputs can only be added before the stream starts.");
   if (type == StreamOutputType::screen) {
@@ -120,6 +121,7 @@ void X11ScreenStream::addOutput(StreamOutputType type) {
 }
 
 void X11ScreenStream::startCapture() {
+  std::lock_guard lifecycle(lifecycle_);
   if (state_ == State::running) return;
   if (state_ == State::stopped) throw Error("X11", 4, "A stopped stream cannot be started again.");
   if (screen_) source_ = std::make_unique<X11FrameSource>(filter_, config_);
@@ -135,8 +137,11 @@ void X11ScreenStream::startCapture() {
 }
 
 void X11ScreenStream::stopCapture() {
-  if (state_ == State::stopped) return;
+  // Closed before the lifecycle lock is taken: a delegate that stops the stream from inside a
+  // delivery while another thread stops it too must not wait on that thread.
   delivery_->close();
+  std::lock_guard lifecycle(lifecycle_);
+  if (state_ == State::stopped) return;
   {
     std::lock_guard lock(mutex_);
     stopRequested_ = true;

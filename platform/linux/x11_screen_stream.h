@@ -52,6 +52,7 @@ class X11ScreenStream : public ScreenStream {
   std::vector<std::unique_ptr<PulseAudioCapture>> audio_;
   enum class State { idle, running, stopped } state_ = State::idle;
 
+  std::mutex lifecycle_;  // orders addOutput, startCapture and stopCapture from any thread
   std::unique_ptr<X11FrameSource> source_;
   std::thread thread_;
   std::mutex mutex_;
