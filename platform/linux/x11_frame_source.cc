@@ -103,7 +103,7 @@ struct X11FrameSource::Impl {
   xcb_drawable_t drawable = 0;
   xcb_pixmap_t pixmap = 0;
   bool pixmapStale = true;  // the window was resized or mapped: name its pixmap again
-  xcb_damage_damage_t damage = 0;
+  xcb_damage_damage_t damageObject = 0;
   uint8_t damageEvent = 0, xfixesEvent = 0;
 
   std::unique_ptr<ShmSegment> shm;
@@ -114,8 +114,10 @@ struct X11FrameSource::Impl {
   int border = 0;  // window border: the pixmap holds it around the contents
   bool mapped = true;
 
-  // What happened since the previous frame.
-  bool damaged = false, geometryChanged = false, windowGone = false;
+  // What happened since the previous frame. Damage reported since the last subtraction, in the
+  // drawable's coordinates (root coordinates for displays, window coordinates for windows).
+  std::vector<PixelRect> damage;
+  bool geometryChanged = false, windowGone = false;
   FrameStatusTracker tracker;
 
   // The pointer.
@@ -213,12 +215,12 @@ void X11FrameSource::Impl::open() {
       xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
     }
   }
-  damage = xcb_generate_id(c);
+  damageObject = xcb_generate_id(c);
   Reply<xcb_generic_error_t> err(
-      xcb_request_check(c, xcb_damage_create_checked(c, damage, windowSource ? window : root,
-                                                     XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY)));
+      xcb_request_check(c, xcb_damage_create_checked(c, damageObject, windowSource ? window : root,
+                                                     XCB_DAMAGE_REPORT_LEVEL_BOUNDING_BOX)));
   if (err) {
-    damage = 0;
+    damageObject = 0;
     if (windowSource) throw sourceGone("window " + hex(window) + " is gone");
     throw xError("Changes to the screen cannot be tracked", err.get());
   }
@@ -266,7 +268,8 @@ void X11FrameSource::Impl::drainEvents() {
     uint8_t type = e->response_type & 0x7f;
     if (type == 0) continue;  // errors of requests whose replies nobody waits for
     if (type == damageEvent) {
-      damaged = true;
+      const xcb_rectangle_t& a = reinterpret_cast<xcb_damage_notify_event_t*>(e.get())->area;
+      damage.push_back({a.x, a.y, a.width, a.height});
     } else if (type == xfixesEvent) {
       // The shape changed; the image is read with the next frame.
     } else if (type == XCB_DESTROY_NOTIFY) {
@@ -525,8 +528,14 @@ X11FrameSource::Frame X11FrameSource::Impl::next() {
   Frame frame;
   frame.screenRect = {double(area.x), double(area.y), double(area.width), double(area.height)};
 
+  // Only drawing inside the captured area changes the picture. The damage is forgotten as
+  // soon as it is read, on the same connection as the reads: drawing that happens later is
+  // reported again, so no change can fall between two frames.
   FrameStatusTracker::Changes changes;
-  changes.damaged = damaged;
+  PixelRect inDrawable = windowSource ? g : area;
+  for (const PixelRect& d : damage) changes.damaged |= !intersect(d, inDrawable).empty();
+  if (!damage.empty()) xcb_damage_subtract(c, damageObject, XCB_NONE, XCB_NONE);
+  damage.clear();
   changes.geometryChanged = geometryChanged;
   if (config.showsCursor || config.showMouseClicks) changes.cursorChanged = refreshCursor(area);
   if (!conn->alive()) throw connectionLost();
@@ -538,10 +547,6 @@ X11FrameSource::Frame X11FrameSource::Impl::next() {
   if (frame.status != FrameStatus::complete) return unchanged(frame);
 
   auto start = Clock::now();
-  // Forget the damage before reading, on the same connection: drawing that happens after
-  // this point is reported again, so no change can fall between two frames.
-  xcb_damage_subtract(c, damage, XCB_NONE, XCB_NONE);
-  damaged = false;
   geometryChanged = false;
   if (windowSource && (pixmapStale || !pixmap) && !namePixmap()) {
     tracker.dropped(FrameStatus::complete);
@@ -603,7 +608,7 @@ X11FrameSource::~X11FrameSource() {
   Impl& s = *impl_;
   if (!s.c || !s.conn->alive()) return;
   s.shm.reset();
-  if (s.damage) xcb_damage_destroy(s.c, s.damage);
+  if (s.damageObject) xcb_damage_destroy(s.c, s.damageObject);
   if (s.pixmap) xcb_free_pixmap(s.c, s.pixmap);
   if (s.windowSource && s.window)
     xcb_composite_unredirect_window(s.c, s.window, XCB_COMPOSITE_REDIRECT_AUTOMATIC);

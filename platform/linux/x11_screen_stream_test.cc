@@ -132,7 +132,15 @@ TEST_F(X11ScreenStreamTest, DisplayRegionIsCroppedAndScaledAndShowsChanges) {
   EXPECT_EQ(*first->screenRect, (Rect{600, 500, 200, 200}));
   EXPECT_EQ(rgbAt(*first->pixels, 50, 50), 0x00ffffu);
 
+  // Drawing outside the region changes nothing in it.
+  TestWindow outside({"--x", "1000", "--y", "500", "--width", "100", "--height", "100"});
   size_t seen = frameCount();
+  outside.command("color ffffff");
+  ASSERT_TRUE(frameAfter(seen + 3, [](const StreamSample&) { return true; }));
+  auto frames = screenFrames(delegate.entries());
+  for (size_t i = seen; i < frames.size(); ++i) EXPECT_FALSE(isComplete(frames[i])) << i;
+
+  seen = frameCount();
   w.command("color ffff00");
   auto changed = frameAfter(seen, [](const StreamSample& s) {
     return isComplete(s) && rgbAt(*s.pixels, 50, 50) == 0xffff00u;
