@@ -1,6 +1,7 @@
 // tavolu-speech <audio file> <language>: prints the recognised words as a JSON caption array.
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@
 
 int main(int argc, char** argv) {
   using namespace tavolu::speech;
+  // A host that stops reading must not turn a reported outcome into death by signal.
+  std::signal(SIGPIPE, SIG_IGN);
   asio::io_context mainLoop;
   GrantedAuthorizer authorizer;
   PocketSphinxRecognizerFactory recognizers(modelRoot(std::getenv(kModelRootVariable)));
