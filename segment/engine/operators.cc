@@ -137,8 +137,9 @@ void conv2d(const float* in, Shape3 is, const ConvFilter& f, const WindowParams&
             if (iy < 0 || iy >= is.h || ix < 0 || ix >= is.w) {
               std::fill(dst, dst + f.inChannels, 0.0f);
             } else {
-              std::memcpy(dst, in + (static_cast<long long>(iy) * is.w + ix) * is.c,
-                          sizeof(float) * f.inChannels);
+              // A plain loop: a call per 3-channel pixel would cost more than the copy.
+              const float* src = in + (static_cast<long long>(iy) * is.w + ix) * is.c;
+              for (int c = 0; c < f.inChannels; ++c) dst[c] = src[c];
             }
           }
         }
@@ -158,17 +159,25 @@ void depthwiseConv2d(const float* in, Shape3 is, const float* filter, int kh, in
   const int oc = os.c;
   pool.parallelFor(os.h, static_cast<double>(os.w) * kh * kw * oc, [&](int y0, int y1) {
     for (int oy = y0; oy < y1; ++oy) {
-      for (int ox = 0; ox < os.w; ++ox) {
-        float* __restrict acc = out + (static_cast<long long>(oy) * os.w + ox) * oc;
-        for (int c = 0; c < oc; ++c) acc[c] = bias ? bias[c] : 0.0f;
-        for (int ky = 0; ky < kh; ++ky) {
-          const int iy = oy * p.strideH - padT + ky * p.dilationH;
-          if (iy < 0 || iy >= is.h) continue;
-          for (int kx = 0; kx < kw; ++kx) {
-            const int ix = ox * p.strideW - padL + kx * p.dilationW;
-            if (ix < 0 || ix >= is.w) continue;
-            const float* __restrict src = in + (static_cast<long long>(iy) * is.w + ix) * is.c;
-            const float* __restrict w = filter + (ky * kw + kx) * oc;
+      float* row = out + static_cast<long long>(oy) * os.w * oc;
+      for (int ox = 0; ox < os.w; ++ox)
+        for (int c = 0; c < oc; ++c) row[ox * oc + c] = bias ? bias[c] : 0.0f;
+      // Tap by tap over the whole row: the output columns whose input lies inside the picture
+      // are worked out once, so the inner loops run without bounds checks.
+      for (int ky = 0; ky < kh; ++ky) {
+        const int iy = oy * p.strideH - padT + ky * p.dilationH;
+        if (iy < 0 || iy >= is.h) continue;
+        const float* inRow = in + static_cast<long long>(iy) * is.w * is.c;
+        for (int kx = 0; kx < kw; ++kx) {
+          const int shift = kx * p.dilationW - padL;  // ix = ox * strideW + shift
+          const int first = shift >= 0 ? 0 : (-shift + p.strideW - 1) / p.strideW;
+          const int lastNum = is.w - 1 - shift;
+          const int end = lastNum < 0 ? 0 : std::min(os.w, lastNum / p.strideW + 1);
+          const float* __restrict w = filter + (ky * kw + kx) * oc;
+          for (int ox = first; ox < end; ++ox) {
+            const float* __restrict src =
+                inRow + static_cast<long long>(ox * p.strideW + shift) * is.c;
+            float* __restrict acc = row + static_cast<long long>(ox) * oc;
             if (multiplier == 1) {
               for (int c = 0; c < oc; ++c) acc[c] += src[c] * w[c];
             } else {
@@ -177,7 +186,7 @@ void depthwiseConv2d(const float* in, Shape3 is, const float* filter, int kh, in
           }
         }
       }
-      applyActivation(p.activation, out + static_cast<long long>(oy) * os.w * oc, os.w * oc);
+      applyActivation(p.activation, row, static_cast<long long>(os.w) * oc);
     }
   });
 }
@@ -188,11 +197,20 @@ void transposeConv2dBias(const float* in, Shape3 is, const float* ohwi, int kh, 
   // The offset a forward convolution from the output back to the input would use.
   const int padT = windowPaddingBefore(padding, os.h, kh, strideH, 1, is.h);
   const int padL = windowPaddingBefore(padding, os.w, kw, strideW, 1, is.w);
-  const int ic = is.c, oc = os.c;
+  const int ic = is.c, oc = os.c, taps = kh * kw;
+  // Every input pixel's contribution to each tap and output channel is one matrix product:
+  // (pixels x ic) times the transpose of the (oc * taps) x ic weights, reordered so that a
+  // pixel's row holds tap-major, channel-minor values.
+  RowMatrix weights(ic, taps * oc);
+  for (int o = 0; o < oc; ++o)
+    for (int t = 0; t < taps; ++t)
+      for (int c = 0; c < ic; ++c)
+        weights(c, t * oc + o) = ohwi[(static_cast<long long>(o) * taps + t) * ic + c];
+  RowMatrix spread = ConstMap(in, static_cast<long long>(is.h) * is.w, ic) * weights;
   for (long long i = 0; i < os.size(); ++i) out[i] = bias ? bias[i % oc] : 0.0f;
   for (int iy = 0; iy < is.h; ++iy) {
     for (int ix = 0; ix < is.w; ++ix) {
-      const float* src = in + (static_cast<long long>(iy) * is.w + ix) * ic;
+      const float* src = spread.data() + (static_cast<long long>(iy) * is.w + ix) * taps * oc;
       for (int ky = 0; ky < kh; ++ky) {
         const int oy = iy * strideH - padT + ky;
         if (oy < 0 || oy >= os.h) continue;
@@ -200,12 +218,8 @@ void transposeConv2dBias(const float* in, Shape3 is, const float* ohwi, int kh, 
           const int ox = ix * strideW - padL + kx;
           if (ox < 0 || ox >= os.w) continue;
           float* dst = out + (static_cast<long long>(oy) * os.w + ox) * oc;
-          for (int o = 0; o < oc; ++o) {
-            const float* w = ohwi + ((static_cast<long long>(o) * kh + ky) * kw + kx) * ic;
-            float sum = 0;
-            for (int c = 0; c < ic; ++c) sum += src[c] * w[c];
-            dst[o] += sum;
-          }
+          const float* v = src + (ky * kw + kx) * oc;
+          for (int o = 0; o < oc; ++o) dst[o] += v[o];
         }
       }
     }

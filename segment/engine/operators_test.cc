@@ -138,6 +138,15 @@ TEST_F(OperatorsTest, TransposeConvSamePaddingOffsetsLikeTheForwardConv) {
   EXPECT_THAT(out, ElementsAre(1, 0, 2, 0, 0, 0, 0, 0, 3, 0, 4, 0, 0, 0, 0, 0));
 }
 
+TEST_F(OperatorsTest, TransposeConvAddsOverlappingTaps) {
+  // One row: inputs 1 and 2, a 1x3 filter of ones with stride 2 (VALID): the middle output
+  // gets a tap from each input.
+  std::vector<float> in{1, 2}, w{1, 1, 1}, out(5);
+  transposeConv2dBias(in.data(), {1, 2, 1}, w.data(), 1, 3, nullptr, Padding::kValid, 1, 2,
+                      out.data(), {1, 5, 1});
+  EXPECT_THAT(out, ElementsAre(1, 1, 3, 2, 2));
+}
+
 TEST_F(OperatorsTest, AddAndMulBroadcast) {
   std::vector<float> a{1, 2, 3, 4, 5, 6};  // 1x2x3
   std::vector<float> perChannel{10, 20, 30};
