@@ -1,0 +1,77 @@
+#include "platform/linux/v4l2_camera.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace tavolu {
+namespace {
+
+class TempTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tavolu-v4l2-test.XXXXXX";
+    ASSERT_TRUE(mkdtemp(tmpl));
+    root_ = tmpl;
+    fs::create_directories(root_ / "by-id");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  fs::path root_;
+};
+
+TEST_F(TempTree, UniqueIdIsTheByIdLinkOfTheNodeElseTheBusInfo) {
+  std::ofstream(root_ / "video0").put('x');
+  std::ofstream(root_ / "video1").put('x');
+  fs::create_symlink(root_ / "video1", root_ / "by-id" / "usb-Acme_Cam-video-index1");
+  fs::create_symlink(root_ / "video0", root_ / "by-id" / "usb-Acme_Cam-video-index0");
+  fs::create_symlink("../video0", root_ / "by-id" / "z-other-name-for-video0");
+  EXPECT_EQ(v4l2UniqueId((root_ / "video0").string(), (root_ / "by-id").string(), "usb-1"),
+            "usb-Acme_Cam-video-index0");
+  EXPECT_EQ(v4l2UniqueId((root_ / "video1").string(), (root_ / "by-id").string(), "usb-1"),
+            "usb-Acme_Cam-video-index1");
+  std::ofstream(root_ / "video2").put('x');
+  EXPECT_EQ(
+      v4l2UniqueId((root_ / "video2").string(), (root_ / "by-id").string(), "platform:vivid-000"),
+      "v4l2:platform:vivid-000");
+  EXPECT_EQ(v4l2UniqueId((root_ / "video2").string(), (root_ / "nowhere").string(), "pci:1"),
+            "v4l2:pci:1");
+}
+
+TEST_F(TempTree, NodesThatAreNotCaptureDevicesAreNotListed) {
+  std::ofstream(root_ / "video0").put('x');  // a plain file: VIDIOC_QUERYCAP fails
+  std::ofstream(root_ / "videox").put('x');
+  std::ofstream(root_ / "null").put('x');
+  EXPECT_TRUE(listV4l2Cameras(root_.string(), (root_ / "by-id").string()).empty());
+}
+
+TEST(V4l2Camera, OpenErrorsAreCameraErrorsTheCallerCanTellApart) {
+  CameraDelegate delegate;
+  delegate.post = [](std::function<void()> fn) { fn(); };
+  struct Case {
+    std::string path;
+    CameraErrorCode code;
+  } cases[] = {
+      {"/dev/video-that-does-not-exist", CameraErrorCode::disconnected},
+      {"/dev/null", CameraErrorCode::failed},  // opens, but is no V4L2 device
+  };
+  for (const auto& c : cases) {
+    try {
+      openV4l2Camera({c.path, "v4l2:test", "Test"}, delegate);
+      ADD_FAILURE() << c.path << " opened";
+    } catch (const Error& error) {
+      EXPECT_EQ(cameraErrorCode(error), c.code) << c.path << ": " << error.description();
+      EXPECT_FALSE(error.localizedDescription().empty());
+    }
+  }
+}
+
+TEST(V4l2Camera, ABusyProbeOfAMissingNodeSaysNotBusy) {
+  EXPECT_FALSE(v4l2NodeBusy("/dev/video-that-does-not-exist"));
+}
+
+}  // namespace
+}  // namespace tavolu
