@@ -180,7 +180,8 @@ bool AudioDecoder::read(std::vector<int16_t>& out) {
       d.finished = true;
       return !out.empty();
     }
-    if (rc == AVERROR_INVALIDDATA) continue;  // one damaged frame; the rest may be fine
+    // One damaged frame: skip it and feed the decoder on; the rest may be fine.
+    if (rc == AVERROR_INVALIDDATA) rc = AVERROR(EAGAIN);
     if (rc != AVERROR(EAGAIN)) d.fail(rc);
 
     // The decoder wants input.
