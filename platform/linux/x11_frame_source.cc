@@ -104,7 +104,7 @@ struct X11FrameSource::Impl {
   xcb_pixmap_t pixmap = 0;
   bool pixmapStale = true;  // the window was resized or mapped: name its pixmap again
   xcb_damage_damage_t damageObject = 0;
-  uint8_t damageEvent = 0, xfixesEvent = 0;
+  uint8_t damageEvent = 0;
 
   std::unique_ptr<ShmSegment> shm;
   bool useShm = true;
@@ -176,7 +176,6 @@ void X11FrameSource::Impl::open() {
   free(xcb_damage_query_version_reply(c, xcb_damage_query_version(c, 1, 1), nullptr));
   free(xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 4, 0), nullptr));
   damageEvent = xcb_get_extension_data(c, &xcb_damage_id)->first_event + XCB_DAMAGE_NOTIFY;
-  xfixesEvent = xcb_get_extension_data(c, &xcb_xfixes_id)->first_event + XCB_XFIXES_CURSOR_NOTIFY;
   useShm = queryExtension(c, &xcb_shm_id);
 
   // Pictures are taken as 32-bit pixels, blue first in memory.
@@ -190,9 +189,6 @@ void X11FrameSource::Impl::open() {
                 "The X display's pixel format (depth " +
                     std::to_string(conn->screen()->root_depth) +
                     ") cannot be recorded; a 24- or 32-bit colour display is needed.");
-
-  if (config.showsCursor || config.showMouseClicks)
-    xcb_xfixes_select_cursor_input(c, root, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
 
   size_t shmSize;
   if (windowSource) {
@@ -270,8 +266,6 @@ void X11FrameSource::Impl::drainEvents() {
     if (type == damageEvent) {
       const xcb_rectangle_t& a = reinterpret_cast<xcb_damage_notify_event_t*>(e.get())->area;
       damage.push_back({a.x, a.y, a.width, a.height});
-    } else if (type == xfixesEvent) {
-      // The shape changed; the image is read with the next frame.
     } else if (type == XCB_DESTROY_NOTIFY) {
       auto* d = reinterpret_cast<xcb_destroy_notify_event_t*>(e.get());
       if (windowSource && d->window == window) windowGone = true;
