@@ -37,9 +37,9 @@ struct AudioFormat {
 
 struct AudioSampleBuffer {
   std::optional<AudioFormat> format;  // absent: the buffer cannot start a writer
-  MediaTime pts;                       // presentation time of the first frame
-  int64_t frames = 0;                  // sample frames in the buffer
-  std::vector<float> samples;          // frames * channels, interleaved
+  MediaTime pts;                      // presentation time of the first frame
+  int64_t frames = 0;                 // sample frames in the buffer
+  std::vector<float> samples;         // frames * channels, interleaved
 
   MediaTime duration() const {
     return format && format->sampleRate > 0

@@ -29,7 +29,8 @@ class Error : public std::runtime_error {
   const std::map<std::string, std::string>& info() const { return info_; }
 
   // One line naming the domain, the code and the user information, message included:
-  //   Error Domain=Capture Code=12 "Video writer did not finish." UserInfo={NSLocalizedDescription=...}
+  //   Error Domain=Capture Code=12 "Video writer did not finish."
+  //   UserInfo={NSLocalizedDescription=...}
   std::string description() const {
     std::string s = "Error Domain=" + domain_ + " Code=" + std::to_string(code_) + " \"" +
                     localizedDescription() + "\"";

@@ -18,7 +18,8 @@ TEST(MediaTime, ComparesRationalsExactly) {
       {MediaTime::invalid(), MediaTime::make(-5, 1), std::strong_ordering::less},
       {MediaTime::invalid(), MediaTime::invalid(), std::strong_ordering::equal},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.a <=> c.b, c.expected) << c.a.value << "/" << c.a.timescale;
+  for (const auto& c : cases)
+    EXPECT_EQ(c.a <=> c.b, c.expected) << c.a.value << "/" << c.a.timescale;
 }
 
 TEST(MediaTime, ArithmeticIsExactWhenTheTimescalesAllowIt) {

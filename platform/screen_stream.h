@@ -22,8 +22,8 @@ namespace tavolu {
 struct ContentFilter {
   enum class Style { none = 0, window = 1, display = 2 };
   Style style = Style::none;
-  std::optional<Display> display;      // display filters
-  std::optional<Window> window;        // window filters: that window alone, wherever it is
+  std::optional<Display> display;  // display filters
+  std::optional<Window> window;    // window filters: that window alone, wherever it is
   std::vector<Application> excludedApplications;
   std::vector<Window> exceptingWindows;  // kept although their application is excluded
   Rect contentRect;                      // points
@@ -50,15 +50,22 @@ struct StreamConfiguration {
 enum class StreamOutputType { screen = 0, audio = 1, microphone = 2 };
 
 // Status of a screen frame; only complete frames carry new content.
-enum class FrameStatus { complete = 0, idle = 1, blank = 2, suspended = 3, started = 4, stopped = 5 };
+enum class FrameStatus {
+  complete = 0,
+  idle = 1,
+  blank = 2,
+  suspended = 3,
+  started = 4,
+  stopped = 5
+};
 
 // One sample of a stream output. Screen samples carry pixels and frame information; audio
 // samples carry an audio buffer. An invalid sample has neither.
 struct StreamSample {
   MediaTime pts;
-  PixelBufferRef pixels;                // screen
-  std::optional<int64_t> status;        // screen frame status (FrameStatus values)
-  std::optional<Rect> screenRect;       // where the captured content is on screen
+  PixelBufferRef pixels;                   // screen
+  std::optional<int64_t> status;           // screen frame status (FrameStatus values)
+  std::optional<Rect> screenRect;          // where the captured content is on screen
   std::optional<AudioSampleBuffer> audio;  // audio and microphone
   bool valid() const { return pts.valid() && (pixels || audio); }
 };

@@ -22,8 +22,10 @@ class SerialQueue {
     work_.reset();
     context_.stop();
     if (thread_.joinable()) {
-      if (thread_.get_id() == std::this_thread::get_id()) thread_.detach();
-      else thread_.join();
+      if (thread_.get_id() == std::this_thread::get_id())
+        thread_.detach();
+      else
+        thread_.join();
     }
   }
   SerialQueue(const SerialQueue&) = delete;

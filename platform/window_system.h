@@ -20,7 +20,7 @@ struct Display {
   uint32_t id = 0;  // stable per monitor
   int width = 0;    // points
   int height = 0;
-  Rect frame;       // global display coordinates
+  Rect frame;  // global display coordinates
   float pointPixelScale = 1;
 };
 
@@ -31,7 +31,7 @@ struct Window {
   std::optional<std::string> title;
   std::optional<Application> app;  // absent when no owning application is known
   std::optional<int32_t> ownerPid;
-  std::optional<double> alpha;     // absent means opaque
+  std::optional<double> alpha;  // absent means opaque
   bool onScreen = true;
 };
 

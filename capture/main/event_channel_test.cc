@@ -1,10 +1,9 @@
 #include "capture/main/event_channel.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
@@ -92,7 +91,8 @@ TEST_F(EmitTest, ClosedReaderIsIgnored) {
 }
 
 TEST(Rect, ExtentsAreNonNegativeAndOriginUnchanged) {
-  EXPECT_EQ(rect(10, 20, -30, 40), (Json{{"x", 10.0}, {"y", 20.0}, {"width", 30.0}, {"height", 40.0}}));
+  EXPECT_EQ(rect(10, 20, -30, 40),
+            (Json{{"x", 10.0}, {"y", 20.0}, {"width", 30.0}, {"height", 40.0}}));
 }
 
 }  // namespace

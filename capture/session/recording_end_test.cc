@@ -30,7 +30,8 @@ TEST(RecordingEnd, WholeFramesAfterTheOrigin) {
     auto r = recordingEnd(MediaTime::fromNanos(c.originNs), MediaTime::fromNanos(c.stopNs), c.fps);
     EXPECT_EQ(r.frameCount, c.frames) << c.stopNs;
     EXPECT_EQ(r.duration, MediaTime::make(c.frames, c.fps));
-    EXPECT_NEAR((r.end - MediaTime::fromNanos(c.originNs)).seconds(), double(c.frames) / c.fps, 1e-9);
+    EXPECT_NEAR((r.end - MediaTime::fromNanos(c.originNs)).seconds(), double(c.frames) / c.fps,
+                1e-9);
   }
 }
 

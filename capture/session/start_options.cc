@@ -51,9 +51,8 @@ StartOptions parseStartOptions(const Json& c) {
 
   o.hasRegionMember = c.contains("region");
   if (auto it = c.find("region"); it != c.end() && it->is_object()) {
-    bool allNumbers = std::all_of(it->begin(), it->end(), [](const Json& v) {
-      return v.is_number();
-    });
+    bool allNumbers =
+        std::all_of(it->begin(), it->end(), [](const Json& v) { return v.is_number(); });
     if (allNumbers) {
       Region r;
       auto member = [&](const char* k) -> std::optional<double> {
@@ -68,9 +67,8 @@ StartOptions parseStartOptions(const Json& c) {
     }
   }
   if (auto it = c.find("includeWindows"); it != c.end() && it->is_array()) {
-    bool allNumbers = std::all_of(it->begin(), it->end(), [](const Json& v) {
-      return v.is_number();
-    });
+    bool allNumbers =
+        std::all_of(it->begin(), it->end(), [](const Json& v) { return v.is_number(); });
     if (allNumbers)
       for (const Json& v : *it) {
         double d = v.get<double>();

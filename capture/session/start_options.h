@@ -22,15 +22,15 @@ struct StartOptions {
   int64_t fps = 30;
   std::optional<std::string> microphone;
   std::optional<std::string> camera;
-  bool hasRegionMember = false;    // any "region" member at all turns window following off
-  std::optional<Region> region;    // only an object whose members are all numbers
+  bool hasRegionMember = false;  // any "region" member at all turns window following off
+  std::optional<Region> region;  // only an object whose members are all numbers
   std::vector<uint32_t> includeWindows;
   bool cursor = true;
-  bool smoothCursor = false;       // "editableCursor" true, or "cursorMode" "smooth"
+  bool smoothCursor = false;  // "editableCursor" true, or "cursorMode" "smooth"
   bool clicks = false;
   bool systemAudio = false;
   bool keys = false;
-  int64_t countdown = 0;           // seconds, clamped to 0...5
+  int64_t countdown = 0;  // seconds, clamped to 0...5
 };
 
 // Highest frame rate a recording accepts; higher requests are lowered to it.

@@ -37,8 +37,8 @@ std::optional<RecordedArea> recordedArea(const Rect& s, const std::optional<Regi
   double w = region->width.value_or(s.width), h = region->height.value_or(s.height);
   // A negative size describes the rectangle from its other edge.
   Rect n{w < 0 ? x + w : x, h < 0 ? y + h : y, std::fabs(w), std::fabs(h)};
-  bool fits = n.width >= 64 && n.height >= 64 && n.x >= 0 && n.y >= 0 &&
-              n.x + n.width <= s.width && n.y + n.height <= s.height;
+  bool fits = n.width >= 64 && n.height >= 64 && n.x >= 0 && n.y >= 0 && n.x + n.width <= s.width &&
+              n.y + n.height <= s.height;
   if (!fits) return std::nullopt;
   // The normalised rectangle is what the stream crops, so a negative size cannot make it
   // read outside the source.

@@ -12,8 +12,8 @@ namespace tavolu {
 enum class SourceKind { display, window, other };
 
 struct CursorDecision {
-  bool smooth = false;        // "cursorMode" of the prepared event: "smooth" or "embedded"
-  bool showsCursor = true;    // the stream draws the pointer
+  bool smooth = false;      // "cursorMode" of the prepared event: "smooth" or "embedded"
+  bool showsCursor = true;  // the stream draws the pointer
   bool showMouseClicks = false;
   bool clickTelemetry = false;
   bool shapeTelemetry = false;

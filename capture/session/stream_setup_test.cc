@@ -41,14 +41,16 @@ TEST(StartOptions, RegionAndWindowLists) {
   EXPECT_FALSE(o.region->y);
   EXPECT_EQ(o.region->width, 100.5);
 
-  for (const char* ignored : {R"({"region":null})", R"({"region":{"x":"1"}})", R"({"region":[1]})"}) {
+  for (const char* ignored :
+       {R"({"region":null})", R"({"region":{"x":"1"}})", R"({"region":[1]})"}) {
     auto r = parseStartOptions(Json::parse(ignored));
     EXPECT_FALSE(r.region) << ignored;
     EXPECT_TRUE(r.hasRegionMember) << ignored;
   }
   EXPECT_EQ(parseStartOptions(Json::parse(R"({"includeWindows":[7730,5021]})")).includeWindows,
             (std::vector<uint32_t>{7730, 5021}));
-  EXPECT_TRUE(parseStartOptions(Json::parse(R"({"includeWindows":[1,"2"]})")).includeWindows.empty());
+  EXPECT_TRUE(
+      parseStartOptions(Json::parse(R"({"includeWindows":[1,"2"]})")).includeWindows.empty());
 }
 
 TEST(CursorMode, FollowsTheSourceKindTable) {
@@ -60,11 +62,14 @@ TEST(CursorMode, FollowsTheSourceKindTable) {
   const Case cases[] = {
       {SourceKind::display, R"({})", false, true, false, true, true},
       {SourceKind::display, R"({"cursorMode":"smooth"})", true, false, false, true, true},
-      {SourceKind::display, R"({"editableCursor":false,"cursorMode":"smooth"})", true, false, false, true, true},
-      {SourceKind::display, R"({"editableCursor":true,"cursorMode":"default"})", true, false, false, true, true},
+      {SourceKind::display, R"({"editableCursor":false,"cursorMode":"smooth"})", true, false, false,
+       true, true},
+      {SourceKind::display, R"({"editableCursor":true,"cursorMode":"default"})", true, false, false,
+       true, true},
       {SourceKind::display, R"({"cursor":false})", false, false, false, true, true},
       {SourceKind::window, R"({"cursorMode":"smooth"})", false, true, false, true, false},
-      {SourceKind::other, R"({"clicks":true,"editableCursor":true})", false, true, true, false, false},
+      {SourceKind::other, R"({"clicks":true,"editableCursor":true})", false, true, true, false,
+       false},
   };
   for (const auto& c : cases) {
     auto d = decideCursor(c.kind, parseStartOptions(Json::parse(c.json)));
@@ -107,7 +112,7 @@ TEST(PixelSize, DensityCapAndEvenSizes) {
     int pw, ph;
   };
   const Case cases[] = {
-      {2560, 1440, 2, 3840, 2160}, {1728, 1117, 2, 3456, 2234}, {2056, 1329, 2, 3840, 2482},
+      {2560, 1440, 2, 3840, 2160},     {1728, 1117, 2, 3456, 2234}, {2056, 1329, 2, 3840, 2482},
       {1000.5, 700.25, 2, 2000, 1400}, {4269, 2400, 1, 3838, 2158}, {1, 1, 1, 2, 2},
       {1920, 1080, 1, 1920, 1080},     {1081, 1081, 1, 1080, 1080}, {0, 0, 1, 2, 2},
   };

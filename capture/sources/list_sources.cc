@@ -27,15 +27,18 @@ Json sourcesEvent(WindowSystem& windows, DeviceDiscovery& discovery) {
   Json microphones = deviceEntries(discovery, MediaType::audio);
   Json event = {{"event", "sources"}, {"sources", Json::array()}};
   if (!windows.screenCaptureAccess()) {
-    event.update({{"cameras", cameras}, {"microphones", microphones},
-                  {"sourceError", "permission"}, {"permission", false}});
+    event.update({{"cameras", cameras},
+                  {"microphones", microphones},
+                  {"sourceError", "permission"},
+                  {"permission", false}});
     return event;
   }
   ShareableContent content;
   try {
     content = windows.shareableContent();
   } catch (const Error& e) {
-    event.update({{"cameras", cameras}, {"microphones", microphones},
+    event.update({{"cameras", cameras},
+                  {"microphones", microphones},
                   {"sourceError", e.localizedDescription()}});
     return event;
   }
@@ -43,12 +46,12 @@ Json sourcesEvent(WindowSystem& windows, DeviceDiscovery& discovery) {
   Json sources = Json::array();
   int n = 0;
   for (const Display& d : content.displays) {
-    sources.push_back({{"id", "screen:" + std::to_string(d.id)},
-                       {"name", "Display " + std::to_string(++n) + " \u00B7 " +
-                                    std::to_string(d.width) + " \u00D7 " +
-                                    std::to_string(d.height)},
-                       {"displayId", std::to_string(d.id)},
-                       {"bounds", rect(d.frame.x, d.frame.y, d.frame.width, d.frame.height)}});
+    sources.push_back(
+        {{"id", "screen:" + std::to_string(d.id)},
+         {"name", "Display " + std::to_string(++n) + " \u00B7 " + std::to_string(d.width) +
+                      " \u00D7 " + std::to_string(d.height)},
+         {"displayId", std::to_string(d.id)},
+         {"bounds", rect(d.frame.x, d.frame.y, d.frame.width, d.frame.height)}});
   }
 
   // Front-most first, by the window server's stacking order; unknown windows last.

@@ -39,12 +39,13 @@ class ListSourcesTest : public ::testing::Test {
 TEST_F(ListSourcesTest, DisplaysAreNumberedInContentOrder) {
   Json e = sourcesEvent(screen, devices);
   ASSERT_EQ(e["sources"].size(), 2u);
-  EXPECT_EQ(e["sources"][0],
-            (Json{{"id", "screen:42"}, {"displayId", "42"},
-                  {"name", "Display 1 \u00B7 1920 \u00D7 1080"},
-                  {"bounds", rect(0, 0, 1920, 1080)}}));
+  EXPECT_EQ(e["sources"][0], (Json{{"id", "screen:42"},
+                                   {"displayId", "42"},
+                                   {"name", "Display 1 \u00B7 1920 \u00D7 1080"},
+                                   {"bounds", rect(0, 0, 1920, 1080)}}));
   EXPECT_EQ(e["sources"][1]["name"], "Display 2 \u00B7 1280 \u00D7 1024");
-  EXPECT_EQ(e["cameras"], (Json::array({{{"id", "virtual:pattern"}, {"name", "Tavolu Test Pattern"}}})));
+  EXPECT_EQ(e["cameras"],
+            (Json::array({{{"id", "virtual:pattern"}, {"name", "Tavolu Test Pattern"}}})));
   EXPECT_EQ(e["microphones"][0]["id"], "alsa_input.usb");
   EXPECT_FALSE(e.contains("sourceError"));
   EXPECT_FALSE(e.contains("permission"));
@@ -55,21 +56,21 @@ TEST_F(ListSourcesTest, WindowsAreFilteredNamedAndOrderedFrontFirst) {
   Window dock = window(6, 500, 500);
   dock.layer = 20;
   screen.content.windows = {
-      window(1, 81, 61),                                    // smallest listed
-      window(2, 80, 500),                                   // too narrow
-      window(3, 500, 60),                                   // too low
-      window(4, 300, 300, std::nullopt),                    // untitled
-      window(5, 300, 300, "Notes", std::nullopt),           // no application
-      dock,                                                 // not an ordinary window
+      window(1, 81, 61),                                       // smallest listed
+      window(2, 80, 500),                                      // too narrow
+      window(3, 500, 60),                                      // too low
+      window(4, 300, 300, std::nullopt),                       // untitled
+      window(5, 300, 300, "Notes", std::nullopt),              // no application
+      dock,                                                    // not an ordinary window
       window(7, 300, 300, "Studio", "Tavolu", kHostBundleId),  // the host itself
-      window(8, 300, 300, ""),                              // empty title stays empty
+      window(8, 300, 300, ""),                                 // empty title stays empty
       window(9, 300, 300, "Hidden from stacking list"),
   };
   screen.list = std::vector<Window>{window(8, 1, 1), window(5, 1, 1), window(1, 1, 1),
                                     window(4, 1, 1), window(5, 1, 1)};
   Json e = sourcesEvent(screen, devices);
-  EXPECT_EQ(ids(e), (std::vector<std::string>{"window:8", "window:5", "window:1", "window:4",
-                                               "window:9"}));
+  EXPECT_EQ(ids(e),
+            (std::vector<std::string>{"window:8", "window:5", "window:1", "window:4", "window:9"}));
   EXPECT_EQ(e["sources"][0]["name"], "Editor \u2014 ");
   EXPECT_EQ(e["sources"][1]["name"], "Window \u2014 Notes");
   EXPECT_EQ(e["sources"][3]["name"], "Editor \u2014 Untitled");

@@ -13,7 +13,7 @@ namespace tavolu {
 
 int runInputMonitoring(WindowSystem& windows, bool request) {
   std::printf(windows.inputMonitoringAccess(request) ? "{\"granted\":true}\n"
-                                                      : "{\"granted\":false}\n");
+                                                     : "{\"granted\":false}\n");
   return 0;
 }
 

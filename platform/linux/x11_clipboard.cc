@@ -63,11 +63,11 @@ namespace {
       if (req->target == targetsAtom) {
         std::vector<xcb_atom_t> list{targetsAtom, timestampAtom};
         for (auto& [atom, bytes] : served) list.push_back(atom);
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, req->requestor, property, XCB_ATOM_ATOM,
-                            32, list.size(), list.data());
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, req->requestor, property, XCB_ATOM_ATOM, 32,
+                            list.size(), list.data());
       } else if (req->target == timestampAtom) {
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, req->requestor, property,
-                            XCB_ATOM_INTEGER, 32, 1, &when);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, req->requestor, property, XCB_ATOM_INTEGER,
+                            32, 1, &when);
       } else {
         ok = false;
         for (auto& [atom, bytes] : served) {
@@ -103,9 +103,12 @@ void X11Clipboard::declareTypes(const std::vector<std::string>&) {
 }
 
 bool X11Clipboard::setString(const std::string& value, const std::string& type) {
-  if (type == kFileUrl) url_ = value;
-  else if (type == kString) path_ = value;
-  else return false;
+  if (type == kFileUrl)
+    url_ = value;
+  else if (type == kString)
+    path_ = value;
+  else
+    return false;
   return publish();
 }
 

@@ -5,18 +5,33 @@
 _tavolu_pids=()
 TAVOLU_RUN_DIR=${TAVOLU_RUN_DIR:-$(mktemp -d /tmp/tavolu-run.XXXXXX)}
 
-# Starts Xvfb on the first free display number and exports DISPLAY.
+# Starts Xvfb on a free display number and exports DISPLAY once the server answers. A number
+# that looks free can still be taken (by a server in another mount namespace, for example):
+# then Xvfb dies at once and the next number is tried.
 start_x() {
   local size=${1:-1920x1080x24}
-  local fifo="$TAVOLU_RUN_DIR/displayfd"
-  rm -f "$fifo"; mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp +extension RANDR +extension DAMAGE \
-    +extension COMPOSITE +extension MIT-SHM +extension XFIXES -dpi 96 -noreset \
-    3>"$fifo" >"$TAVOLU_RUN_DIR/xvfb.log" 2>&1 &
-  _tavolu_pids+=($!)
-  local number
-  read -r -t 20 number <"$fifo" || { echo "services: Xvfb did not start" >&2; cat "$TAVOLU_RUN_DIR/xvfb.log" >&2; return 1; }
-  export DISPLAY=":$number"
+  local n pid i
+  for n in $(seq 90 160); do
+    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+    Xvfb ":$n" -screen 0 "$size" -nolisten tcp +extension RANDR +extension DAMAGE \
+      +extension COMPOSITE +extension MIT-SHM +extension XFIXES -dpi 96 -noreset \
+      >"$TAVOLU_RUN_DIR/xvfb.log" 2>&1 &
+    pid=$!
+    for i in $(seq 100); do
+      if xdpyinfo -display ":$n" >/dev/null 2>&1; then
+        _tavolu_pids+=("$pid")
+        export DISPLAY=":$n"
+        return 0
+      fi
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "services: Xvfb did not start" >&2
+  cat "$TAVOLU_RUN_DIR/xvfb.log" >&2
+  return 1
 }
 
 # Starts a PulseAudio daemon with a null sink (the default sink) on a private socket and

@@ -20,7 +20,9 @@ extern char** environ;
 
 namespace tavolu::test {
 
-std::string programPath(std::string_view name) { return std::string(TAVOLU_BIN_DIR) + "/" + std::string(name); }
+std::string programPath(std::string_view name) {
+  return std::string(TAVOLU_BIN_DIR) + "/" + std::string(name);
+}
 
 TempDir::TempDir() {
   char tmpl[] = "/tmp/tavolu-test.XXXXXX";
@@ -123,28 +125,34 @@ std::optional<std::string> ChildProcess::readLine(milliseconds timeout) {
       return line;
     }
     if (eof_) return std::nullopt;
-    auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return std::nullopt;
     pollfd p{out_, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
     char chunk[65536];
     ssize_t n = read(out_, chunk, sizeof chunk);
-    if (n <= 0) eof_ = true;
-    else buffered_.append(chunk, n);
+    if (n <= 0)
+      eof_ = true;
+    else
+      buffered_.append(chunk, n);
   }
 }
 
 std::string ChildProcess::readToEnd(milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!eof_) {
-    auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd p{out_, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
     char chunk[65536];
     ssize_t n = read(out_, chunk, sizeof chunk);
-    if (n <= 0) eof_ = true;
-    else buffered_.append(chunk, n);
+    if (n <= 0)
+      eof_ = true;
+    else
+      buffered_.append(chunk, n);
   }
   return std::exchange(buffered_, {});
 }

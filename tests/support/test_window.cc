@@ -46,21 +46,36 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-    if (a == "--title") title = next();
-    else if (a == "--no-title") noTitle = true;
-    else if (a == "--class") cls = next();
-    else if (a == "--no-class") noClass = true;
-    else if (a == "--instance") instance = next();
-    else if (a == "--app-id") appId = next();
-    else if (a == "--type") type = next();
-    else if (a == "--x") x = std::atoi(next().c_str());
-    else if (a == "--y") y = std::atoi(next().c_str());
-    else if (a == "--width") width = std::atoi(next().c_str());
-    else if (a == "--height") height = std::atoi(next().c_str());
-    else if (a == "--pid") pid = std::atol(next().c_str());
-    else if (a == "--opacity") opacity = std::atof(next().c_str());
-    else if (a == "--override") override = true;
-    else if (a == "--color") color = std::strtoul(next().c_str(), nullptr, 16);
+    if (a == "--title")
+      title = next();
+    else if (a == "--no-title")
+      noTitle = true;
+    else if (a == "--class")
+      cls = next();
+    else if (a == "--no-class")
+      noClass = true;
+    else if (a == "--instance")
+      instance = next();
+    else if (a == "--app-id")
+      appId = next();
+    else if (a == "--type")
+      type = next();
+    else if (a == "--x")
+      x = std::atoi(next().c_str());
+    else if (a == "--y")
+      y = std::atoi(next().c_str());
+    else if (a == "--width")
+      width = std::atoi(next().c_str());
+    else if (a == "--height")
+      height = std::atoi(next().c_str());
+    else if (a == "--pid")
+      pid = std::atol(next().c_str());
+    else if (a == "--opacity")
+      opacity = std::atof(next().c_str());
+    else if (a == "--override")
+      override = true;
+    else if (a == "--color")
+      color = std::strtoul(next().c_str(), nullptr, 16);
   }
 
   xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -90,8 +105,8 @@ int main(int argc, char** argv) {
                 static_cast<uint32_t>(opacity * 0xFFFFFFFFu));
   if (!type.empty()) {
     xcb_atom_t t = atom(c, ("_NET_WM_WINDOW_TYPE_" + type).c_str());
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom(c, "_NET_WM_WINDOW_TYPE"),
-                        XCB_ATOM_ATOM, 32, 1, &t);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom(c, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM,
+                        32, 1, &t);
   }
   xcb_map_window(c, w);
   xcb_flush(c);
