@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "platform/camera_frame_delivery.h"
@@ -322,7 +323,26 @@ std::string v4l2UniqueId(const std::string& nodePath, const std::string& byIdDir
   return "v4l2:" + busInfo;
 }
 
-std::vector<V4l2Node> listV4l2Cameras(const std::string& devDir, const std::string& byIdDir) {
+std::optional<V4l2Node> v4l2NodeFromSysfs(const std::string& nodePath, const std::string& byIdDir,
+                                          const std::string& sysfsDir) {
+  fs::path entry = fs::path(sysfsDir) / fs::path(nodePath).filename();
+  auto firstLine = [](const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+  };
+  if (firstLine(entry / "index") != "0") return std::nullopt;  // metadata and other extra nodes
+  std::string name = firstLine(entry / "name");
+  if (name.empty()) return std::nullopt;
+  std::error_code ec;
+  fs::path device = fs::canonical(entry / "device", ec);
+  std::string owner = ec ? fs::path(nodePath).filename().string() : device.filename().string();
+  return V4l2Node{nodePath, v4l2UniqueId(nodePath, byIdDir, owner), name};
+}
+
+std::vector<V4l2Node> listV4l2Cameras(const std::string& devDir, const std::string& byIdDir,
+                                      const std::string& sysfsDir) {
   std::vector<std::pair<int, std::string>> candidates;
   std::error_code ec;
   for (fs::directory_iterator it(devDir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -333,7 +353,11 @@ std::vector<V4l2Node> listV4l2Cameras(const std::string& devDir, const std::stri
   std::vector<V4l2Node> nodes;
   for (const auto& [number, path] : candidates) {
     FileDescriptor fd(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) continue;  // nodes this user cannot open cannot be queried either
+    if (fd.get() < 0) {
+      if (errno == EACCES || errno == EPERM)
+        if (auto node = v4l2NodeFromSysfs(path, byIdDir, sysfsDir)) nodes.push_back(*node);
+      continue;
+    }
     v4l2_capability caps{};
     if (xioctl(fd.get(), VIDIOC_QUERYCAP, &caps) < 0 || !canCapture(caps)) continue;
     nodes.push_back({path, v4l2UniqueId(path, byIdDir, busInfo(caps)), cardName(caps)});

@@ -48,6 +48,33 @@ TEST_F(TempTree, NodesThatAreNotCaptureDevicesAreNotListed) {
   EXPECT_TRUE(listV4l2Cameras(root_.string(), (root_ / "by-id").string()).empty());
 }
 
+TEST_F(TempTree, NodesThatCannotBeOpenedAreDescribedFromSysfs) {
+  fs::path sys = root_ / "sys";
+  fs::create_directories(root_ / "devices" / "1-2:1.0");
+  auto node = [&](const std::string& n, const std::string& index, const std::string& name) {
+    fs::create_directories(sys / n);
+    std::ofstream(sys / n / "index") << index << "\n";
+    std::ofstream(sys / n / "name") << name << "\n";
+    fs::create_directory_symlink(root_ / "devices" / "1-2:1.0", sys / n / "device");
+  };
+  node("video0", "0", "Acme Cam");
+  node("video1", "1", "Acme Cam");
+  fs::create_symlink(root_ / "video0", root_ / "by-id" / "usb-Acme_Cam-video-index0");
+  std::ofstream(root_ / "video0").put('x');
+  std::ofstream(root_ / "video1").put('x');
+  std::string byId = (root_ / "by-id").string();
+
+  auto first = v4l2NodeFromSysfs((root_ / "video0").string(), byId, sys.string());
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->uniqueId, "usb-Acme_Cam-video-index0");
+  EXPECT_EQ(first->name, "Acme Cam");
+  EXPECT_FALSE(v4l2NodeFromSysfs((root_ / "video1").string(), byId, sys.string()));
+  fs::remove(root_ / "by-id" / "usb-Acme_Cam-video-index0");
+  EXPECT_EQ(v4l2NodeFromSysfs((root_ / "video0").string(), byId, sys.string())->uniqueId,
+            "v4l2:1-2:1.0");
+  EXPECT_FALSE(v4l2NodeFromSysfs((root_ / "video7").string(), byId, sys.string()));
+}
+
 TEST(V4l2Camera, OpenErrorsAreCameraErrorsTheCallerCanTellApart) {
   CameraDelegate delegate;
   delegate.post = [](std::function<void()> fn) { fn(); };
