@@ -162,7 +162,9 @@ TEST_F(InputTelemetryOnX11, ShortcutsAreSpelledOutAndTypingStaysAnonymous) {
       Json{"⌃", "C"}, Json{"⌃", "⇧", "Z"}, Json(), Json(), Json(), Json(), Json(), Json()};
   EXPECT_EQ(keysOf(keys), expected);
   for (const auto& e : keys) {
-    if (!e.contains("keys")) EXPECT_EQ(e.size(), 2u) << e.dump();  // "event" and "t" only
+    if (!e.contains("keys")) {
+      EXPECT_EQ(e.size(), 2u) << e.dump();  // "event" and "t" only
+    }
   }
 }
 
@@ -323,7 +325,9 @@ TEST_F(RecordingTelemetry, ClicksAndShortcutsArriveInOrderOnTheVideosTimeline) {
     EXPECT_GE(t, last) << e.dump();
     EXPECT_LE(t, duration) << e.dump();
     last = t;
-    if (kind == "key" && !e.contains("keys")) EXPECT_EQ(e.size(), 2u) << e.dump();
+    if (kind == "key" && !e.contains("keys")) {
+      EXPECT_EQ(e.size(), 2u) << e.dump();
+    }
   }
   EXPECT_GE(shapes, 1u);  // the cursor in use when intake began
 }
